@@ -21,5 +21,7 @@ ensure_packages() {
   fi
 }
 
-# Packages every build of the project needs: compiler, build tools, test and bench libraries.
-PADWARDEN_BUILD_PACKAGES=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev)
+# Packages every build of the project needs: compiler, build tools, test and bench libraries,
+# and the property-list file format of the on-disk preferences.
+PADWARDEN_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+  libplist-dev)

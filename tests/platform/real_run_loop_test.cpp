@@ -1,0 +1,205 @@
+// The real-time run loop and kernel clock: order, stop, timers, pipe read sources and the boot
+// time contract. Delays only drive the loop; nothing asserts on how long anything took.
+#include "platform/posix/real_run_loop.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace padwarden {
+namespace {
+
+constexpr uint64_t kMillisecond = 1'000'000;
+
+TEST(RealRunLoopTest, RunsWorkAndTimersInTimeOrderUntilStopped) {
+  RealRunLoop loop;
+  std::vector<std::string> ran;
+  auto note = [&ran](std::string name) { return [&ran, name] { ran.push_back(name); }; };
+  loop.dispatch_async([&] {
+    ran.push_back("a");
+    loop.dispatch_async(note("queued by a"));
+  });
+  loop.dispatch_after(0, note("b"));
+  loop.dispatch_async([&] {
+    ran.push_back("c");
+    loop.scheduledTimerWithTimeInterval(0, [&](Timer& timer) {
+      ran.push_back("timer");
+      timer.invalidate();
+      loop.dispatch_after(0, [&] {
+        ran.push_back("stop");
+        loop.stop();
+      });
+    });
+  });
+  loop.run();
+  EXPECT_EQ(ran, (std::vector<std::string>{"a", "b", "c", "queued by a", "timer", "stop"}));
+}
+
+TEST(RealRunLoopTest, StopTakesEffectAfterTheCallingCallback) {
+  RealRunLoop loop;
+  std::vector<int> ran;
+  loop.dispatch_async([&] {
+    ran.push_back(1);
+    loop.stop();
+  });
+  loop.dispatch_async([&] { ran.push_back(2); });
+  loop.run();
+  EXPECT_EQ(ran, std::vector<int>{1});
+  EXPECT_EQ(loop.runOnce(0), 1u);
+  EXPECT_EQ(ran, (std::vector<int>{1, 2}));
+  EXPECT_EQ(loop.runOnce(0), 0u);
+  loop.run();  // nothing left that could stop it: returns at once
+}
+
+TEST(RealRunLoopTest, InvalidatedTimerStopsAndReleasesItsCapture) {
+  for (const bool fromInside : {false, true}) {
+    SCOPED_TRACE(fromInside);
+    RealRunLoop loop;
+    auto token = std::make_shared<int>(0);
+    std::weak_ptr<int> watched = token;
+    int fired = 0;
+    TimerRef timer = loop.scheduledTimerWithTimeInterval(0.001, [&, token](Timer& t) {
+      if (++fired != 3) return;
+      if (fromInside) t.invalidate();
+      // Due after the timer's next firing, so a live timer fires again before the stop.
+      loop.dispatch_after(2 * kMillisecond, [&loop] { loop.stop(); });
+    });
+    token.reset();
+    loop.run();
+    if (fromInside) {
+      EXPECT_EQ(fired, 3);
+    } else {
+      timer->invalidate();
+    }
+    EXPECT_TRUE(watched.expired());
+    EXPECT_FALSE(timer->isValid());
+
+    const int before = fired;
+    loop.dispatch_after(3 * kMillisecond, [&loop] { loop.stop(); });
+    loop.run();
+    EXPECT_EQ(fired, before);
+  }
+}
+
+TEST(RealRunLoopTest, ReadSourceRunsWhenPipeIsReadableOrHungUp) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  RealRunLoop loop;
+  std::vector<std::string> reads;
+  loop.addReadSource(fds[0], [&] {
+    char buffer[16];
+    const ssize_t n = read(fds[0], buffer, sizeof buffer);
+    reads.emplace_back(buffer, n > 0 ? static_cast<size_t>(n) : 0);
+    if (n <= 0) loop.removeReadSource(fds[0]);
+    loop.stop();
+  });
+  EXPECT_EQ(loop.runOnce(0), 0u);
+  loop.dispatch_after(kMillisecond, [&] { ASSERT_EQ(write(fds[1], "hi", 2), 2); });
+  loop.run();
+  EXPECT_EQ(reads, std::vector<std::string>{"hi"});
+  close(fds[1]);
+  loop.run();
+  EXPECT_EQ(reads, (std::vector<std::string>{"hi", ""}));
+  loop.run();  // the source removed itself at end of file: nothing left to wait for
+
+  // A descriptor closed under a source can never be read again; the source goes.
+  int calls = 0;
+  loop.addReadSource(fds[0], [&] { ++calls; });
+  close(fds[0]);
+  EXPECT_EQ(loop.runOnce(0), 0u);
+  loop.run();
+  EXPECT_EQ(calls, 0);
+}
+
+TEST(RealRunLoopTest, DestroyingTheLoopReleasesWhatIsPending) {
+  auto token = std::make_shared<int>(0);
+  std::weak_ptr<int> watched = token;
+  TimerRef timer;
+  {
+    RealRunLoop loop;
+    // Its release tries to queue more on a dying loop, which must be refused safely.
+    auto requeue = std::shared_ptr<int>(new int(0), [&loop](int* p) {
+      loop.dispatch_async([] {});
+      delete p;
+    });
+    timer = loop.scheduledTimerWithTimeInterval(1.0, [token, requeue](Timer&) {});
+    loop.dispatch_after(kMillisecond, [token] {});
+    loop.addReadSource(0, [token] {});
+    token.reset();
+    EXPECT_FALSE(watched.expired());
+  }
+  EXPECT_TRUE(watched.expired());
+  EXPECT_FALSE(timer->isValid());
+}
+
+TEST(RealRunLoopTest, LateTimerCollapsesMissedFirings) {
+  struct Case {
+    uint64_t due, now, next;
+  };
+  const Case cases[] = {
+      {100, 100, 110}, {100, 109, 110}, {100, 110, 120}, {100, 135, 140}, {100, 90, 110}};
+  for (const Case& c : cases) EXPECT_EQ(next_firing(c.due, 10, c.now), c.next) << c.now;
+}
+
+TEST(RealRunLoopTest, MonotonicClockNeverGoesBack) {
+  RealRunLoop loop;
+  uint64_t previous = loop.mach_absolute_time();
+  for (int i = 0; i < 10'000; ++i) {
+    const uint64_t now = loop.mach_absolute_time();
+    ASSERT_GE(now, previous);
+    previous = now;
+  }
+}
+
+int BootTime(RealRunLoop& loop, BootTimeValue& value, size_t length = sizeof(BootTimeValue),
+             std::vector<int> name = {CTL_KERN, KERN_BOOTTIME}) {
+  value = {-1, -1, -1};
+  const int result = loop.sysctl(name.data(), static_cast<unsigned>(name.size()), &value, &length);
+  return result == 0 && length != sizeof value ? -2 : result;
+}
+
+TEST(RealRunLoopTest, BootTimeIsStableAndAnsweredOnlyInFull) {
+  RealRunLoop loop;
+  BootTimeValue first{}, second{};
+  ASSERT_EQ(BootTime(loop, first), 0);
+  ASSERT_EQ(BootTime(loop, second, 64), 0);
+  EXPECT_GT(first.tv_sec, 0);
+  EXPECT_EQ(first.tv_usec, 0);
+  EXPECT_EQ(first.padding, 0);
+  EXPECT_EQ(second.tv_sec, first.tv_sec);
+
+  EXPECT_EQ(BootTime(loop, second, 15), -1);
+  for (const auto& name :
+       {std::vector<int>{CTL_KERN, 99}, {CTL_KERN}, {CTL_KERN, KERN_BOOTTIME, 0}}) {
+    EXPECT_EQ(BootTime(loop, second, 16, name), -1) << name.size();
+  }
+}
+
+TEST(RealRunLoopTest, BootTimeComesFromTheBtimeLineAndIsKept) {
+  const std::string path = testing::TempDir() + "/real_run_loop_stat." + std::to_string(getpid());
+  auto loopReading = [&path](const char* stat) {
+    std::ofstream(path) << stat;
+    return std::make_unique<RealRunLoop>(path);
+  };
+  BootTimeValue value{};
+  for (const char* bad : {"cpu 1 2 3\n", "btime\n", "btime x\n", "boottime 5\n"}) {
+    EXPECT_EQ(BootTime(*loopReading(bad), value), -1) << bad;
+  }
+  auto loop = loopReading("cpu 1 2 3\nbtime 1234567\nprocesses 9\n");
+  ASSERT_EQ(BootTime(*loop, value), 0);
+  EXPECT_EQ(value.tv_sec, 1234567);
+  loopReading("btime 7654321\n");
+  ASSERT_EQ(BootTime(*loop, value), 0);
+  EXPECT_EQ(value.tv_sec, 1234567);
+  std::remove(path.c_str());
+  RealRunLoop missing(path);
+  EXPECT_EQ(BootTime(missing, value), -1);
+}
+
+}  // namespace
+}  // namespace padwarden
