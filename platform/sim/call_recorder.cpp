@@ -1,0 +1,58 @@
+#include "platform/sim/call_recorder.h"
+
+namespace padwarden::sim {
+
+CallRecorder::Outcome CallRecorder::begin(std::string_view op, std::string detail,
+                                          bool canFail) {
+  Outcome outcome;
+  if (canFail) {
+    seen_.resize(rules_.size(), 0);
+    for (size_t i = 0; i < rules_.size(); ++i) {
+      const FaultRule& rule = rules_[i];
+      if (!rule.op.empty() && rule.op != op) continue;
+      const uint64_t position = seen_[i]++;
+      if (position < rule.skip) continue;
+      if (rule.times && position - rule.skip >= *rule.times) continue;
+      if (!outcome.fail && !outcome.lie) {
+        outcome.fail = !rule.lie;
+        outcome.lie = rule.lie;
+        outcome.code = rule.code;
+      }
+    }
+  }
+  ++count_;
+  if (recording) {
+    trace_.push_back(Call{count_, std::string(op), std::move(detail), outcome.fail});
+  }
+  return outcome;
+}
+
+bool CallRecorder::end() {
+  if (crashAfter_ && count_ == *crashAfter_) {
+    crashAfter_.reset();
+    return true;
+  }
+  return false;
+}
+
+std::vector<std::string> CallRecorder::opsSince(uint64_t index) const {
+  std::vector<std::string> ops;
+  for (const Call& call : trace_) {
+    if (call.index > index) ops.push_back(call.op);
+  }
+  return ops;
+}
+
+CallScope::CallScope(ProcessLink& link, std::string_view op, std::string detail, bool canFail)
+    : link_(link), dead_(!link.alive) {
+  if (!dead_) outcome_ = link.recorder.begin(op, std::move(detail), canFail);
+}
+
+CallScope::~CallScope() {
+  if (!dead_ && link_.recorder.end()) {
+    link_.alive = false;
+    if (link_.onDeath) link_.onDeath();
+  }
+}
+
+}  // namespace padwarden::sim
