@@ -1,0 +1,395 @@
+// Finding, opening and keeping the session's one keyboard: enumeration, the event service and
+// LED element, removal, retries and the reconcile timer.
+#include "core/keyboard_report.h"
+#include "session/key_mapping.h"
+#include "session/keyboard_matching.h"
+#include "session/keyboard_session.h"
+#include "session/session_texts.h"
+
+namespace padwarden {
+
+namespace texts = session_texts;
+
+void KeyboardSession::enumerateAndAttach() {
+  if (!_manager || _stopped || isCleanupPending()) return;
+  HIDServices& hid = _platform.hid;
+
+  std::optional<std::vector<IOHIDDeviceRef>> devices = hid.IOHIDManagerCopyDevices(_manager);
+  // No set at all is treated as a failure, not as an absent keyboard: taking it for a removal
+  // would let go of an attached keyboard without restoring its mapping.
+  if (!devices || !_platform.cf.malloc(devices->size() * sizeof(IOHIDDeviceRef))) {
+    _connectionSummary = texts::kEnumerationFailed;
+    setError(texts::kCouldNotEnumerate);
+    scheduleEnumerationRetry();
+    return;
+  }
+
+  IOHIDDeviceRef chosen;
+  size_t count = 0;
+  for (const IOHIDDeviceRef& device : *devices) {
+    if (!device_is_supported_keyboard(hid, device)) continue;
+    if (device_registry_id_string(hid, device) != _targetRegistryID) continue;
+    if (count++ == 0) chosen = device;
+  }
+  if (count != 1) chosen.reset();
+
+  if (!chosen) {
+    if (_device && !detachDeviceRestoringMapping(false, false)) return;
+    _connectionSummary = texts::kSupportedNotConnected;
+    if (!_mappingConflict) _errorSummary.clear();
+    notifyStatus();
+    return;
+  }
+  if (chosen == _device) return;
+  if (_device && !detachDeviceRestoringMapping(true, true)) return;
+
+  _device = std::move(chosen);
+  _connectionSummary = texts::kConnected;
+  const IOReturn result = hid.IOHIDDeviceOpen(_device, kIOHIDOptionsTypeNone);
+  if (result == kIOReturnSuccess) {
+    _deviceOpened = true;
+    attachServiceIfAvailable();
+    notifyStatus();
+    return;
+  }
+  setError(texts::with_code(texts::kCouldNotOpenDevice, result));
+  releaseDeviceSession();
+  scheduleEnumerationRetry();
+  notifyStatus();
+}
+
+std::optional<plist::Value> KeyboardSession::copy_service_property(
+    const IOHIDServiceClientRef& service, const char* key) {
+  const std::optional<std::string> name = _platform.cf.CFStringCreateWithCString(key);
+  if (!name) return std::nullopt;
+  return _platform.hid.IOHIDServiceClientCopyProperty(service, *name);
+}
+
+IOHIDServiceClientRef KeyboardSession::copyEventServiceForDevice(const IOHIDDeviceRef& device) {
+  HIDServices& hid = _platform.hid;
+  std::optional<int64_t> location;
+  if (const std::optional<plist::Value> value = hid.IOHIDDeviceGetProperty(device, "LocationID");
+      value && value->isNumber()) {
+    location = value->asInt64();
+  }
+
+  IOHIDEventSystemClientRef client = hid.IOHIDEventSystemClientCreateSimpleClient();
+  if (!client) return nullptr;
+  const std::optional<std::vector<IOHIDServiceClientRef>> services =
+      hid.IOHIDEventSystemClientCopyServices(client);
+  if (!services || services->empty()) return nullptr;
+
+  IOHIDServiceClientRef match;
+  size_t matches = 0;
+  for (const IOHIDServiceClientRef& service : *services) {
+    if (!service || !hid.IOHIDServiceClientConformsTo(service, 1, 6)) continue;
+    if (!is_supported_transport(copy_service_property(service, "Transport"))) continue;
+    if (location && !number_property_equals(copy_service_property(service, "LocationID"),
+                                            *location)) {
+      continue;
+    }
+    if (!number_property_equals(copy_service_property(service, "PrimaryUsagePage"), 1) ||
+        !number_property_equals(copy_service_property(service, "PrimaryUsage"), 6)) {
+      continue;
+    }
+    const io_service_t deviceService = hid.IOHIDDeviceGetService(device);
+    if (!deviceService) continue;
+    const std::optional<plist::Value> serviceID = hid.IOHIDServiceClientGetRegistryID(service);
+    if (!serviceID || !serviceID->isNumber() || !serviceID->asInt64()) continue;
+    std::optional<plist::Dictionary> matching =
+        hid.IORegistryEntryIDMatching(static_cast<uint64_t>(*serviceID->asInt64()));
+    if (!matching) continue;
+    const io_service_t entry = hid.IOServiceGetMatchingService(std::move(matching));
+    if (!entry) continue;
+
+    bool related = hid.IOObjectIsEqualTo(entry, deviceService);
+    if (!related) {
+      io_iterator_t ancestors;
+      if (hid.IORegistryEntryCreateIterator(
+              entry, kIOServicePlane, kIORegistryIterateRecursively | kIORegistryIterateParents,
+              &ancestors) != kIOReturnSuccess ||
+          !ancestors) {
+        continue;
+      }
+      while (io_registry_entry_t ancestor = hid.IOIteratorNext(ancestors)) {
+        if (hid.IOObjectIsEqualTo(ancestor, deviceService)) {
+          related = true;
+          break;
+        }
+      }
+    }
+    if (related && matches++ == 0) match = service;
+  }
+  if (matches != 1) return nullptr;
+  _eventClient = std::move(client);
+  return match;
+}
+
+void KeyboardSession::attachServiceIfAvailable() {
+  if (!_device || _service) return;
+  IOHIDServiceClientRef service = copyEventServiceForDevice(_device);
+  if (!service) {
+    _connectionSummary = texts::kWaitingForService;
+    if (!_serviceRetryScheduled) {
+      _serviceRetryScheduled = true;
+      _platform.runLoop.dispatch_after(kEventServiceRetryDelayNs, [self = shared_from_this()] {
+        self->_serviceRetryScheduled = false;
+        self->attachServiceIfAvailable();
+      });
+    }
+    notifyStatus();
+    return;
+  }
+  _service = std::move(service);
+  std::optional<plist::Value> current = copyUserKeyMapping();
+
+  if (current && !mapping_array_is_well_formed(current)) {
+    if (clearPersistentMappingLease()) setError(texts::kUnexpectedMappingType);
+    releaseDeviceSession();
+    scheduleEnumerationRetry();
+    notifyStatus();
+    return;
+  }
+
+  bool identityUnavailable = false;
+  std::optional<plist::Value> recorded = copyOriginalMappingFromValidLease(&identityUnavailable);
+  if (_leaseDeletionPending) {
+    releaseDeviceSession();
+    ensureReconcileTimer();
+    notifyStatus();
+    return;
+  }
+  if (identityUnavailable) {
+    releaseDeviceSession();
+    _connectionSummary = texts::kIdentityUnavailable;
+    setError(texts::kCouldNotVerifyIdentity);
+    scheduleEnumerationRetry();
+    return;
+  }
+
+  bool restoreFirst = false;
+  auto leaseFailure = [this] {
+    releaseDeviceSession();
+    ensureReconcileTimer();
+    notifyStatus();
+  };
+  if (!recorded) {
+    _appMappingInstalled = false;
+    _mappingLeaseActive = false;
+    _originalMapping = std::move(current);
+  } else {
+    const bool ours = mapping_is_ours(current);
+    _appMappingInstalled = ours;
+    _mappingLeaseActive = ours;
+    if (ours) {
+      // Left installed by an earlier run: restore the recorded original before anything else.
+      _originalMapping = std::move(recorded);
+      restoreFirst = true;
+    } else if (mapping_matches_normalized_original(current, recorded)) {
+      if (!clearPersistentMappingLease()) {
+        leaseFailure();
+        return;
+      }
+      _originalMapping = std::move(current);
+    } else {
+      if (!relinquishMappingOwnershipForExternalValue(current)) {
+        leaseFailure();
+        return;
+      }
+    }
+  }
+
+  std::optional<std::vector<IOHIDElementRef>> elements;
+  if (std::optional<plist::Dictionary> matching = _platform.cf.CFDictionaryCreateMutable()) {
+    if (add_number(_platform.cf, *matching, kIOHIDElementTypeKey,
+                   static_cast<int32_t>(kIOHIDElementTypeOutput)) &&
+        add_number(_platform.cf, *matching, kIOHIDElementUsagePageKey, 8) &&
+        add_number(_platform.cf, *matching, kIOHIDElementUsageKey, 1)) {
+      elements =
+          _platform.hid.IOHIDDeviceCopyMatchingElements(_device, &*matching,
+                                                        kIOHIDOptionsTypeNone);
+    }
+  }
+  if (!elements || elements->size() != 1) {
+    _numLockElement.reset();
+    setError(texts::kLedNotFound);
+    if (restoreFirst) {
+      detachDeviceRestoringMapping(true, true);
+      return;
+    }
+    releaseDeviceSession();
+    scheduleEnumerationRetry();
+    notifyStatus();
+    return;
+  }
+  _numLockElement = (*elements)[0];
+
+  _stateInitialized = false;
+  _connected = true;
+  _mappingSynchronized = false;
+  _mappingClearPending = restoreFirst;
+  _connectionSummary = texts::kWaitingForReport;
+  _ledSynchronized = false;
+  ensureReconcileTimer();
+  if (_enabled) {
+    applyLEDForLogicalState(_state.logical_on, true);
+    if (_permissionLost) {
+      beginPermissionReset();
+      return;
+    }
+  }
+  notifyStatus();
+}
+
+bool KeyboardSession::detachDeviceRestoringMapping(bool restore, bool reenumerateIfDeferred) {
+  if (restore) {
+    if (_postRestoreAction == PostRestoreAction::None) {
+      _postRestoreAction = PostRestoreAction::Reattach;
+    }
+    _mappingSynchronized = false;
+    armMappingRestore();
+    ensureReconcileTimer();
+    const bool done = advancePendingCleanup();
+    if (reenumerateIfDeferred && !done && _postRestoreAction == PostRestoreAction::Reattach) {
+      _reenumerateAfterDetach = true;
+    }
+    return done;
+  }
+  if (_mappingLeaseActive || _appMappingInstalled || _mappingClearPending ||
+      _leaseDeletionPending) {
+    if (!clearPersistentMappingLease()) {
+      releaseDeviceSession();
+      ensureReconcileTimer();
+      notifyStatus();
+      return false;
+    }
+  }
+  completePendingCleanupReleasingSession(true);
+  return true;
+}
+
+void KeyboardSession::handleDeviceRemoval(const IOHIDDeviceRef& device) {
+  if (device && device == _device) detachDeviceRestoringMapping(false, false);
+  if (_manager && !_stopped && !isStopPending()) {
+    _platform.runLoop.dispatch_async([self = shared_from_this()] { self->enumerateAndAttach(); });
+  }
+}
+
+bool KeyboardSession::deviceRemoved() {
+  detachDeviceRestoringMapping(false, false);
+  return !isCleanupPending();
+}
+
+void KeyboardSession::releaseDeviceHandles() {
+  _numLockElement.reset();
+  _service.reset();
+  _eventClient.reset();
+  _originalMapping.reset();
+  if (_device) {
+    if (_deviceOpened) {
+      _platform.hid.IOHIDDeviceClose(_device, kIOHIDOptionsTypeNone);
+      _deviceOpened = false;
+    }
+    _device.reset();
+  }
+}
+
+void KeyboardSession::releaseDeviceSession() {
+  releaseDeviceHandles();
+  _stateInitialized = false;
+  _connected = false;
+  _mappingSynchronized = false;
+  _appMappingInstalled = false;
+  _mappingLeaseActive = false;
+  _mappingClearPending = false;
+  _ledSynchronized = false;
+  _serviceRetryScheduled = false;
+  if (_leaseDeletionPending) {
+    ensureReconcileTimer();
+  } else if (_reconcileTimer) {
+    _reconcileTimer->invalidate();
+    _reconcileTimer.reset();
+  }
+  _state.num_lock_down = false;
+  _state.shift_held = false;
+  _state.mapped_keys_down = 0;
+  _connectionSummary = texts::kNotConnected;
+}
+
+void KeyboardSession::closeManager() {
+  if (!_manager) return;
+  _platform.hid.IOHIDManagerUnscheduleFromRunLoop(_manager);
+  _platform.hid.IOHIDManagerClose(_manager, kIOHIDOptionsTypeNone);
+  _manager.reset();
+}
+
+void KeyboardSession::ensureReconcileTimer() {
+  if (_reconcileTimer) return;
+  // The timer holds the session until it is invalidated.
+  std::shared_ptr<KeyboardSession> self = weak_from_this().lock();
+  if (!self) return;
+  _reconcileTimer = _platform.runLoop.scheduledTimerWithTimeInterval(
+      kReconcileTimerInterval, [self](Timer& timer) { self->reconcileTimerFired(timer); });
+}
+
+void KeyboardSession::scheduleEnumerationRetry() {
+  if (!_manager || _stopped || isCleanupPending() || _serviceRetryScheduled) return;
+  _serviceRetryScheduled = true;
+  _platform.runLoop.dispatch_after(kEnumerationRetryDelayNs, [self = shared_from_this()] {
+    self->_serviceRetryScheduled = false;
+    if (self->_manager && !self->_stopped && !self->isCleanupPending()) {
+      self->enumerateAndAttach();
+    }
+  });
+}
+
+void KeyboardSession::reconcileTimerFired(Timer&) {
+  if (_leaseDeletionPending) {
+    if (!clearPersistentMappingLease()) return;
+    if (!_service && _manager && !_stopped && !isCleanupPending()) {
+      enumerateAndAttach();
+      return;
+    }
+  }
+  if (_service && _device && !inputMonitoringGranted()) {
+    _permissionLost = true;
+    beginPermissionReset();
+    return;
+  }
+  if (isCleanupPending()) {
+    advancePendingCleanup();
+    return;
+  }
+  if (!_service || !_device) return;
+  if (_mappingClearPending) {
+    if (!_stateInitialized || keyHeld()) return;
+    if (!clearMappingRestoringOriginal(true)) return;
+    _mappingClearPending = false;
+  }
+  if (!_enabled || !_stateInitialized || _mappingConflict) return;
+  if (!applyLEDForLogicalState(_state.logical_on, false)) {
+    if (_permissionLost) beginPermissionReset();
+    return;
+  }
+  if (keyHeld()) return;
+
+  bool leaseMatches = false;
+  if (_mappingLeaseActive) {
+    leaseMatches = storedLeaseMatchesCurrentState();
+    if (!leaseMatches && _mappingLeaseActive) _mappingLeaseActive = false;
+  }
+  const std::optional<plist::Value> current = copyUserKeyMapping();
+  const std::optional<plist::Value> desired =
+      create_mapping(_platform.cf, _state.effective_numeric_mode);
+  if (current && desired && *current == *desired && leaseMatches) {
+    _mappingSynchronized = true;
+    _appMappingInstalled = true;
+    _state.applied_numeric_mode = _state.effective_numeric_mode;
+    return;
+  }
+  if (current && leaseMatches && mapping_is_ours(current)) _appMappingInstalled = true;
+  _mappingSynchronized = false;
+  applyDesiredMappingIfReady();
+}
+
+}  // namespace padwarden

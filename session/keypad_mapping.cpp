@@ -1,0 +1,179 @@
+// Installing the program's keypad mapping on the keyboard's event service, putting the
+// keyboard's own mapping back, and giving up ownership when somebody else changed it.
+#include "session/key_mapping.h"
+#include "session/keyboard_session.h"
+#include "session/session_texts.h"
+
+namespace padwarden {
+
+namespace texts = session_texts;
+
+std::optional<plist::Value> KeyboardSession::copyUserKeyMapping() {
+  return copy_service_property(_service, kIOHIDUserKeyMappingKey);
+}
+
+bool KeyboardSession::applyDesiredMappingIfReady() {
+  if (!_service || !_device || !_enabled || !_stateInitialized || isCleanupPending() ||
+      _mappingClearPending || _mappingConflict || keyHeld()) {
+    return false;
+  }
+  if (_mappingSynchronized) return true;
+  return applyMappingForNumericMode(_state.effective_numeric_mode);
+}
+
+bool KeyboardSession::applyMappingForNumericMode(bool numericMode) {
+  _mappingSynchronized = false;
+  if (!_service) return false;
+  HIDServices& hid = _platform.hid;
+
+  std::optional<plist::Value> current = copyUserKeyMapping();
+  if (current && !mapping_array_is_well_formed(current)) {
+    relinquishMappingOwnershipForExternalValue(current);
+    return false;
+  }
+  const bool ours = mapping_is_ours(current);
+  const bool matchesOriginal = mapping_matches_normalized_original(current, _originalMapping);
+  std::optional<plist::Value> captured = copy_normalized_mapping(_platform.cf, current);
+  if (!captured) {
+    setError(texts::kCouldNotCaptureMapping);
+    return false;
+  }
+
+  if (_mappingLeaseActive) {
+    if (ours) {
+      _appMappingInstalled = true;
+    } else if (!(matchesOriginal && !_appMappingInstalled)) {
+      relinquishMappingOwnershipForExternalValue(current);
+      return false;
+    }
+  } else if (!_appMappingInstalled) {
+    _originalMapping = captured;
+  } else if (!ours) {
+    relinquishMappingOwnershipForExternalValue(current);
+    return false;
+  }
+
+  const std::optional<plist::Value> desired = create_mapping(_platform.cf, numericMode);
+  if (!desired) {
+    setError(texts::kCouldNotAllocateMapping);
+    return false;
+  }
+  if (!persistMappingLease()) return false;
+
+  // Somebody may have changed the value while the lease was being written.
+  const std::optional<plist::Value> again = copyUserKeyMapping();
+  const std::optional<plist::Value> normalizedAgain = copy_normalized_mapping(_platform.cf, again);
+  if (!normalizedAgain || !(*normalizedAgain == *captured)) {
+    relinquishMappingOwnershipForExternalValue(again);
+    return false;
+  }
+
+  if (!hid.IOHIDServiceClientSetProperty(_service, kIOHIDUserKeyMappingKey, *desired)) {
+    setError(texts::kCouldNotSetMapping);
+    return false;
+  }
+  _appMappingInstalled = true;
+  const std::optional<plist::Value> readBack = copyUserKeyMapping();
+  if (!readBack || !(*readBack == *desired)) {
+    setError(texts::kCouldNotSetMapping);
+    return false;
+  }
+  _state.applied_numeric_mode = numericMode;
+  _mappingSynchronized = true;
+  _appMappingInstalled = true;
+  setError("");
+  return true;
+}
+
+bool KeyboardSession::clearMappingRestoringOriginal(bool restoreOriginal) {
+  if (!_service) {
+    _mappingSynchronized = false;
+    _mappingClearPending = false;
+    return true;
+  }
+  if (_mappingLeaseActive && !storedLeaseMatchesCurrentState()) _mappingLeaseActive = false;
+
+  std::optional<plist::Value> current = copyUserKeyMapping();
+  bool ours = mapping_is_ours(current);
+  bool matchesOriginal = mapping_matches_normalized_original(current, _originalMapping);
+
+  if (_mappingLeaseActive) {
+    if (!ours && !matchesOriginal) return relinquishMappingOwnershipForExternalValue(current);
+  } else if (!_appMappingInstalled) {
+    // Nothing of the program's is on the service; only a stored lease may be left.
+    if (clearPersistentMappingLease()) {
+      _mappingClearPending = false;
+      return true;
+    }
+    _mappingClearPending = true;
+    return false;
+  } else if (!matchesOriginal) {
+    if (!ours) return relinquishMappingOwnershipForExternalValue(current);
+    // A verified lease must stand before the service is changed.
+    if (!persistMappingLease()) {
+      _mappingClearPending = true;
+      return false;
+    }
+    current = copyUserKeyMapping();
+    if (!mapping_is_ours(current)) return relinquishMappingOwnershipForExternalValue(current);
+    matchesOriginal = false;
+  }
+
+  bool wrote = false;
+  if (!matchesOriginal) {
+    std::optional<plist::Value> restore;
+    if (restoreOriginal) {
+      restore = copy_normalized_mapping(_platform.cf, _originalMapping);
+    } else if (std::optional<plist::Array> empty = _platform.cf.CFArrayCreateMutable()) {
+      restore = plist::Value(std::move(*empty));
+    }
+    if (!restore) {
+      _mappingClearPending = true;
+      setError(texts::kCouldNotAllocateRestore);
+      return false;
+    }
+    auto restoreFailed = [this] {
+      _mappingSynchronized = false;
+      _mappingClearPending = true;
+      setError(texts::kCouldNotRestoreMapping);
+      return false;
+    };
+    if (!_platform.hid.IOHIDServiceClientSetProperty(_service, kIOHIDUserKeyMappingKey,
+                                                     *restore)) {
+      return restoreFailed();
+    }
+    wrote = true;
+    const std::optional<plist::Value> readBack = copyUserKeyMapping();
+    bool restored;
+    if (restoreOriginal) {
+      restored = mapping_matches_normalized_original(readBack, restore);
+    } else {
+      restored = !readBack || (readBack->isArray() && readBack->asArray()->empty());
+    }
+    if (!restored) return restoreFailed();
+  }
+
+  if (!clearPersistentMappingLease()) {
+    _mappingClearPending = true;
+    if (wrote) _mappingSynchronized = false;
+    return false;
+  }
+  _appMappingInstalled = false;
+  _mappingClearPending = false;
+  _mappingSynchronized = !_enabled;
+  return true;
+}
+
+bool KeyboardSession::relinquishMappingOwnershipForExternalValue(
+    std::optional<plist::Value> value) {
+  _originalMapping = std::move(value);
+  const bool deleted = clearPersistentMappingLease();
+  _mappingSynchronized = false;
+  _appMappingInstalled = false;
+  _mappingConflict = true;
+  _mappingClearPending = false;
+  if (deleted) setError(texts::kMappingConflict);
+  return deleted;
+}
+
+}  // namespace padwarden

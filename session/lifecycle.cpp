@@ -1,0 +1,240 @@
+// Creation, start and stop, the enable switch, the Input Monitoring request, the status texts
+// and the derived properties of a keyboard session.
+#include "session/keyboard_session.h"
+#include "session/keyboard_matching.h"
+#include "session/session_texts.h"
+
+namespace padwarden {
+
+namespace texts = session_texts;
+
+namespace {
+
+// The callbacks hold the session for the length of the call: the status notification inside
+// may lead its owner to drop it.
+std::shared_ptr<KeyboardSession> hold(void* context) {
+  return static_cast<KeyboardSession*>(context)->weak_from_this().lock();
+}
+
+void keyboard_device_matched(void* context, IOReturn, void*, IOHIDDeviceRef) {
+  if (auto session = hold(context)) session->enumerateAndAttach();
+}
+
+void keyboard_device_removed(void* context, IOReturn, void*, IOHIDDeviceRef device) {
+  if (!context) return;
+  if (auto session = hold(context)) session->handleDeviceRemoval(device);
+}
+
+void keyboard_input_report(void* context, IOReturn result, void* sender, IOHIDReportType type,
+                           uint32_t reportID, const uint8_t* report, int64_t reportLength) {
+  if (auto session = hold(context)) {
+    session->processReport(report, result, type, reportID, reportLength, sender);
+  }
+}
+
+// The stored logical Num Lock: this keyboard's own key, then the two older shared keys, else on.
+bool load_logical_state(UserDefaults& defaults, const std::string& keyboardKey) {
+  for (std::string_view key : {std::string_view(keyboardKey),
+                               preference_keys::kLogicalNumLockOn,
+                               preference_keys::kLastCommandedState}) {
+    if (defaults.objectForKey(key)) return defaults.boolForKey(key);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::shared_ptr<KeyboardSession> KeyboardSession::create(const Platform& platform,
+                                                         std::string targetRegistryID,
+                                                         std::string preferenceIdentity,
+                                                         StatusHandler statusHandler) {
+  return std::shared_ptr<KeyboardSession>(new KeyboardSession(
+      platform, std::move(targetRegistryID), std::move(preferenceIdentity),
+      std::move(statusHandler)));
+}
+
+KeyboardSession::KeyboardSession(const Platform& platform, std::string targetRegistryID,
+                                 std::string preferenceIdentity, StatusHandler statusHandler)
+    : _platform(platform),
+      _statusHandler(std::move(statusHandler)),
+      _targetRegistryID(std::move(targetRegistryID)) {
+  _logicalStatePreferenceKey =
+      std::string(preference_keys::kLogicalNumLockOnPrefix) + preferenceIdentity;
+  _mappingLeasePreferenceKey =
+      std::string(preference_keys::kMappingLeasePrefix) + _targetRegistryID;
+  UserDefaults& defaults = _platform.defaults;
+  _enabled = defaults.objectForKey(preference_keys::kEnabled)
+                 ? defaults.boolForKey(preference_keys::kEnabled)
+                 : true;
+  _state.logical_on = load_logical_state(defaults, _logicalStatePreferenceKey);
+  _connectionSummary = texts::kNotConnected;
+}
+
+KeyboardSession::~KeyboardSession() {
+  // Restores nothing and writes nothing: only the handles go. The timer, which holds the
+  // session, has necessarily been invalidated already.
+  releaseDeviceHandles();
+  closeManager();
+}
+
+void KeyboardSession::notifyStatus() {
+  if (_statusHandler) _statusHandler();
+}
+
+void KeyboardSession::setError(std::optional<std::string> text) {
+  _errorSummary = text ? std::move(*text) : std::string();
+  notifyStatus();
+}
+
+bool KeyboardSession::keyHeld() const {
+  return _state.num_lock_down || _state.mapped_keys_down != 0;
+}
+
+bool KeyboardSession::isCleanupPending() const {
+  return _leaseDeletionPending || _disablePending ||
+         _postRestoreAction != PostRestoreAction::None;
+}
+
+bool KeyboardSession::isReady() const {
+  if (!_connected || !_stateInitialized || !_device || !_service) return false;
+  if (_enabled && (!_mappingSynchronized || !_ledSynchronized)) return false;
+  return !isCleanupPending();
+}
+
+bool KeyboardSession::isMappingDeferred() const {
+  if (!_stateInitialized) return false;
+  if (_mappingClearPending && keyHeld()) return true;
+  if (isCleanupPending()) return keyHeld();
+  if (!keyHeld()) return false;
+  if (!_enabled) return false;
+  if (!_mappingSynchronized) return true;
+  return numlock_state_mapping_deferred(&_state);
+}
+
+bool KeyboardSession::isMappingSynchronized() const {
+  if (isCleanupPending()) return false;
+  if (_enabled) {
+    return _mappingSynchronized && !_mappingClearPending && _connected && _stateInitialized &&
+           _device && _service;
+  }
+  if (_service && !_stateInitialized) return false;
+  return !_mappingClearPending;
+}
+
+bool KeyboardSession::inputMonitoringGranted() const {
+  if (_permissionLost) return false;
+  return _platform.hid.IOHIDCheckAccess(kIOHIDRequestTypeListenEvent) == kIOHIDAccessTypeGranted;
+}
+
+void KeyboardSession::armMappingRestore() {
+  if (!_service) {
+    _mappingClearPending = false;
+  } else if (_mappingLeaseActive || _appMappingInstalled) {
+    _mappingClearPending = true;
+  }
+}
+
+void KeyboardSession::start() {
+  if (_manager || isCleanupPending()) return;
+  _stopped = false;
+  _errorSummary = _mappingConflict ? texts::kMappingConflict : "";
+  if (!inputMonitoringGranted()) {
+    _connectionSummary = texts::kWaitingForPermission;
+    setError(texts::kPermissionRequiredToStart);
+    return;
+  }
+
+  std::optional<plist::Dictionary> matching = create_keyboard_matching(_platform.cf);
+  if (!matching) {
+    setError(texts::kCouldNotAllocateMatch);
+    return;
+  }
+  HIDServices& hid = _platform.hid;
+  _manager = hid.IOHIDManagerCreate(kIOHIDOptionsTypeNone);
+  if (!_manager) {
+    setError(texts::kCouldNotCreateManager);
+    return;
+  }
+  hid.IOHIDManagerSetDeviceMatching(_manager, &*matching);
+  hid.IOHIDManagerRegisterDeviceMatchingCallback(_manager, keyboard_device_matched, this);
+  hid.IOHIDManagerRegisterDeviceRemovalCallback(_manager, keyboard_device_removed, this);
+  hid.IOHIDManagerRegisterInputReportCallback(_manager, keyboard_input_report, this);
+  hid.IOHIDManagerScheduleWithRunLoop(_manager);
+
+  const IOReturn result = hid.IOHIDManagerOpen(_manager, kIOHIDOptionsTypeNone);
+  if (result == kIOReturnSuccess) {
+    enumerateAndAttach();
+    return;
+  }
+  if (result == kIOReturnExclusiveAccess) {
+    setError(texts::kExclusivelyHeld);
+  } else if (result == kIOReturnNotPermitted) {
+    setError(texts::kPermissionRequired);
+  } else {
+    setError(texts::with_code(texts::kManagerOpenFailed, result));
+  }
+  // Never opened, so not closed: only taken off the run loop and dropped.
+  hid.IOHIDManagerUnscheduleFromRunLoop(_manager);
+  _manager.reset();
+}
+
+bool KeyboardSession::stop() {
+  if (_stopped) return true;
+  _postRestoreAction = PostRestoreAction::Stop;
+  _reenumerateAfterDetach = false;
+  _mappingSynchronized = false;
+  armMappingRestore();
+  ensureReconcileTimer();
+  return advancePendingCleanup();
+}
+
+void KeyboardSession::setEnabled(bool enabled) {
+  if (_stopped) return;
+  if (_enabled == enabled && !_disablePending) return;
+  if (!enabled) {
+    _disablePending = true;
+    _mappingSynchronized = false;
+    armMappingRestore();
+    ensureReconcileTimer();
+    advancePendingCleanup();
+    return;
+  }
+  if (isCleanupPending()) {
+    setError(texts::kFinishCleanupFirst);
+    return;
+  }
+  _enabled = true;
+  _platform.defaults.setBool(true, preference_keys::kEnabled);
+  _mappingConflict = false;
+  _mappingClearPending = false;
+  _mappingSynchronized = false;
+  if (_service && _stateInitialized) {
+    const bool written = applyLEDForLogicalState(_state.logical_on, true);
+    if (_permissionLost) {
+      beginPermissionReset();
+      return;
+    }
+    if (written && _state.mapped_keys_down == 0) applyDesiredMappingIfReady();
+  }
+  notifyStatus();
+}
+
+bool KeyboardSession::requestInputMonitoring() {
+  HIDServices& hid = _platform.hid;
+  if (!hid.IOHIDRequestAccess(kIOHIDRequestTypeListenEvent) &&
+      hid.IOHIDCheckAccess(kIOHIDRequestTypeListenEvent) != kIOHIDAccessTypeGranted) {
+    notifyStatus();
+    return false;
+  }
+  _errorSummary.clear();
+  _permissionLost = false;
+  if (isCleanupPending()) {
+    if (advancePendingCleanup() && !_manager && !_stopped) start();
+  } else {
+    start();
+  }
+  notifyStatus();
+  return true;
+}
+
+}  // namespace padwarden

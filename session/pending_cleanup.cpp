@@ -1,0 +1,111 @@
+// The pending cleanup: from "the program's mapping may be installed" to "nothing of the
+// program's is left", waiting for held keys, then finishing the action that started it.
+#include "session/keyboard_session.h"
+#include "session/session_texts.h"
+
+namespace padwarden {
+
+namespace texts = session_texts;
+
+void KeyboardSession::beginPermissionReset() {
+  _permissionLost = true;
+  if (_postRestoreAction == PostRestoreAction::None ||
+      _postRestoreAction == PostRestoreAction::Reattach) {
+    _postRestoreAction = PostRestoreAction::PermissionReset;
+  }
+  _reenumerateAfterDetach = false;
+  _mappingSynchronized = false;
+  armMappingRestore();
+  _connectionSummary = texts::kLostPermission;
+  _errorSummary = texts::kPermissionLostRestoring;
+  ensureReconcileTimer();
+  advancePendingCleanup();
+}
+
+bool KeyboardSession::advancePendingCleanup() {
+  if (!isCleanupPending()) return true;
+  _mappingSynchronized = false;
+  if (_leaseDeletionPending && !clearPersistentMappingLease()) {
+    ensureReconcileTimer();
+    return false;
+  }
+  if (!_service) {
+    _mappingClearPending = false;
+    completePendingCleanupReleasingSession(false);
+    return true;
+  }
+  if (_mappingLeaseActive || _appMappingInstalled) {
+    _mappingClearPending = true;
+  } else if (!_mappingClearPending) {
+    completePendingCleanupReleasingSession(false);
+    return true;
+  }
+  if (!_permissionLost) {
+    const char* wait = nullptr;
+    if (_stateInitialized && keyHeld()) {
+      wait = texts::kReleaseHeldKey;
+    } else if (!_stateInitialized && _appMappingInstalled) {
+      wait = texts::kWaitingForFirstReport;
+    }
+    if (wait) {
+      _errorSummary = wait;
+      ensureReconcileTimer();
+      notifyStatus();
+      return false;
+    }
+  }
+  if (!clearMappingRestoringOriginal(true)) {
+    ensureReconcileTimer();
+    return false;
+  }
+  _mappingClearPending = false;
+  completePendingCleanupReleasingSession(false);
+  return true;
+}
+
+void KeyboardSession::completePendingCleanupReleasingSession(bool releaseSession) {
+  const bool disable = _disablePending;
+  const PostRestoreAction action = _postRestoreAction;
+  const bool reenumerate = _reenumerateAfterDetach;
+  _postRestoreAction = PostRestoreAction::None;
+  _reenumerateAfterDetach = false;
+  _mappingClearPending = false;
+  _disablePending = false;
+
+  if (disable) {
+    _enabled = false;
+    _mappingConflict = false;
+    _platform.defaults.setBool(false, preference_keys::kEnabled);
+  }
+  if (releaseSession || action != PostRestoreAction::None) {
+    releaseDeviceSession();
+    if (action == PostRestoreAction::PermissionReset || action == PostRestoreAction::Stop) {
+      closeManager();
+      _stopped = action == PostRestoreAction::Stop;
+      if (_stopped) {
+        _connectionSummary = texts::kStopped;
+        _errorSummary.clear();
+      } else {
+        _connectionSummary = texts::kWaitingForPermission;
+        _errorSummary = texts::kPermissionLostRestored;
+      }
+      notifyStatus();
+      return;
+    }
+  } else {
+    _mappingSynchronized = !_enabled;
+  }
+
+  if (releaseSession) {
+    if (!_mappingConflict) _errorSummary.clear();
+  } else if (disable) {
+    _errorSummary.clear();
+  }
+  notifyStatus();
+
+  if (action == PostRestoreAction::Reattach && reenumerate && _manager) {
+    _platform.runLoop.dispatch_async([self = shared_from_this()] { self->enumerateAndAttach(); });
+  }
+}
+
+}  // namespace padwarden

@@ -1,0 +1,155 @@
+#include "tests/session/session_world.h"
+
+#include "core/keyboard_report.h"
+#include "session/key_mapping.h"
+#include "session/keyboard_matching.h"
+#include "session/lease_record.h"
+
+namespace padwarden::testing {
+
+namespace {
+
+plist::Value entry(int64_t src, int64_t dst) {
+  return plist::Dictionary{{"HIDKeyboardModifierMappingSrc", src},
+                           {"HIDKeyboardModifierMappingDst", dst}};
+}
+
+int64_t page7(uint8_t usage) { return kKeyboardPageKey | usage; }
+
+bool stands_for(const std::optional<plist::Value>& value,
+                const std::optional<plist::Value>& original) {
+  const plist::Value empty = plist::Array{};
+  return mapping_matches_normalized_original(value, original ? *original : empty) ||
+         (!original && !value);
+}
+
+}  // namespace
+
+plist::Value numeric_mapping() { return plist::Array{entry(page7(kNumLockUsage), 0)}; }
+
+plist::Value navigation_mapping() {
+  plist::Array entries{entry(page7(kNumLockUsage), 0)};
+  for (const numlock_navigation_mapping& row : kNavigationMappings) {
+    entries.push_back(entry(page7(row.keypad_usage),
+                            row.navigation_usage ? page7(row.navigation_usage) : 0));
+  }
+  return entries;
+}
+
+plist::Value user_mapping(uint8_t from, uint8_t to) {
+  return plist::Array{entry(page7(from), page7(to))};
+}
+
+SessionWorld::SessionWorld() {
+  world.observeMappingWrites([this](const sim::MappingWrite& write) {
+    if (write.writer != sim::MappingWriter::Program) return;
+    const std::optional<plist::Value>& original = trueOriginal[write.keyboard];
+    // The program only ever replaces its own mapping or the keyboard's own.
+    if (!mapping_is_ours(write.before) && !stands_for(write.before, original)) {
+      violations.push_back(write.keyboard + ": overwrote " +
+                           (write.before ? plist::describe(*write.before) : "nothing"));
+    }
+    // And it installs one of its mappings only under a saved lease naming the true original.
+    if (mapping_is_ours(write.written)) {
+      const std::optional<plist::Value> lease = storedLease(write.keyboard);
+      const plist::Value* recorded = lease ? lease->find(kLeaseOriginalMappingKey) : nullptr;
+      if (!recorded || !stands_for(*recorded, original)) {
+        violations.push_back(write.keyboard + ": installed without a lease for its original");
+      }
+    }
+  });
+}
+
+SessionWorld::~SessionWorld() { session.reset(); }
+
+void SessionWorld::plugKeyboard(const std::string& name, std::optional<plist::Value> ownMapping) {
+  plugKeyboard(sim::usb_keyboard(name), std::move(ownMapping));
+}
+
+void SessionWorld::plugKeyboard(sim::KeyboardSpec spec, std::optional<plist::Value> ownMapping) {
+  const std::string name = spec.name;
+  ASSERT_TRUE(world.plug(std::move(spec)));
+  trueOriginal[name] = ownMapping;
+  if (ownMapping) {
+    ASSERT_TRUE(world.setUserKeyMapping(name, 0, ownMapping));
+  }
+}
+
+std::shared_ptr<KeyboardSession>& SessionWorld::startSession(const std::string& name) {
+  if (!world.process()) world.launch();
+  session = KeyboardSession::create(world.process()->platform(), registryID(name), "ID",
+                                    [this] { ++notifications; });
+  session->start();
+  step();
+  return session;
+}
+
+void SessionWorld::crash() {
+  world.crash();
+  session.reset();
+  checkSafety();
+}
+
+std::string SessionWorld::registryID(const std::string& name) const {
+  const std::optional<uint64_t> id = world.deviceRegistryID(name);
+  return id ? registry_id_string(*id) : std::string();
+}
+
+std::optional<plist::Value> SessionWorld::storedLease(const std::string& name) const {
+  const plist::Dictionary& values = const_cast<sim::World&>(world).disk().values;
+  auto it = values.find("MappingLease." + registryID(name));
+  if (it == values.end()) return std::nullopt;
+  return it->second;
+}
+
+void SessionWorld::otherPartySets(const std::string& name, std::optional<plist::Value> value) {
+  trueOriginal[name] = value;
+  ASSERT_TRUE(world.setUserKeyMapping(name, 0, std::move(value)));
+}
+
+std::string SessionWorld::typed(const std::string& name) {
+  std::string text = world.typed().render(name);
+  world.typed().clear();
+  return text;
+}
+
+void SessionWorld::checkSafety() {
+  EXPECT_TRUE(violations.empty()) << ::testing::PrintToString(violations);
+  violations.clear();
+  for (const auto& [name, original] : trueOriginal) {
+    if (!world.isPlugged(name) || !mapping_is_ours(mapping(name))) continue;
+    const std::optional<plist::Value> lease = storedLease(name);
+    ASSERT_TRUE(lease) << name << " holds the program's mapping without a saved lease";
+    const plist::Value* recorded = lease->find(kLeaseOriginalMappingKey);
+    EXPECT_TRUE(lease_record_is_sound(*lease)) << plist::describe(*lease);
+    EXPECT_TRUE(recorded && stands_for(*recorded, original))
+        << name << ": lease records " << plist::describe(*lease);
+  }
+}
+
+void SessionWorld::step() {
+  world.runDue();
+  checkSafety();
+}
+
+void SessionWorld::advance(double seconds) {
+  world.advance(seconds);
+  checkSafety();
+}
+
+void SessionWorld::press(const std::string& name, uint8_t usage) {
+  world.press(name, usage);
+  step();
+}
+
+void SessionWorld::release(const std::string& name, uint8_t usage) {
+  world.release(name, usage);
+  step();
+}
+
+void SessionWorld::tap(const std::string& name, uint8_t usage) {
+  press(name, usage);
+  release(name, usage);
+}
+
+}  // namespace padwarden::testing
