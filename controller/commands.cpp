@@ -1,0 +1,142 @@
+// Creation, release and the commands of the keyboard controller: start and stop, permission,
+// enable and disable, toggle and reconcile.
+#include "controller/controller_texts.h"
+#include "controller/vevozo_vudararire.h"
+#include "session/lease_record.h"
+
+namespace padwarden {
+
+namespace texts = controller_texts;
+
+std::shared_ptr<VevozoVudararire> VevozoVudararire::create(const Platform& platform,
+                                                           StatusHandler statusHandler) {
+  return std::shared_ptr<VevozoVudararire>(
+      new VevozoVudararire(platform, std::move(statusHandler)));
+}
+
+VevozoVudararire::VevozoVudararire(const Platform& platform, StatusHandler statusHandler)
+    : _platform(platform), _statusHandler(std::move(statusHandler)) {
+  move_legacy_mapping_lease(_platform.preferences);
+  UserDefaults& defaults = _platform.defaults;
+  _enabled = defaults.objectForKey(preference_keys::kEnabled)
+                 ? defaults.boolForKey(preference_keys::kEnabled)
+                 : true;
+  _logicalFallback = true;
+  _connectionSummary = texts::kNoKeyboard;
+}
+
+VevozoVudararire::~VevozoVudararire() {
+  if (_discoveryTimer) _discoveryTimer->invalidate();
+  for (auto& [key, session] : _sessions) session->stop();
+}
+
+StatusHandler VevozoVudararire::sessionStatusHandler() {
+  return [weak = weak_from_this()] {
+    if (std::shared_ptr<VevozoVudararire> controller = weak.lock()) controller->notifyStatus();
+  };
+}
+
+void VevozoVudararire::setError(std::optional<std::string> text) {
+  _errorSummary = text ? std::move(*text) : std::string();
+  notifyStatus();
+}
+
+void VevozoVudararire::start() {
+  if (_stopped || _discoveryTimer) return;
+  if (!inputMonitoringGranted()) {
+    _connectionSummary = texts::kWaitingForPermission;
+    setError(texts::kPermissionRequired);
+    return;
+  }
+  std::shared_ptr<VevozoVudararire> self = weak_from_this().lock();
+  if (!self) return;
+  _discoveryTimer = _platform.runLoop.scheduledTimerWithTimeInterval(
+      kDiscoveryTimerInterval, [self](Timer&) { self->discover(); });
+  discover();
+}
+
+bool VevozoVudararire::stop() {
+  _stopPending = true;
+  bool all = true;
+  // A session's stop may notify, and the notification may finish the stop and empty the
+  // table: walk a copy.
+  const auto sessions = _sessions;
+  for (const auto& [key, session] : sessions) all = session->stop() && all;
+  if (all) {
+    // The last session's notification may already have finished the stop.
+    if (_stopPending) finishStop();
+    return true;
+  }
+  notifyStatus();
+  return false;
+}
+
+void VevozoVudararire::finishStop() {
+  if (_discoveryTimer) {
+    _discoveryTimer->invalidate();
+    _discoveryTimer.reset();
+  }
+  _sessions.clear();
+  _stopPending = false;
+  _stopped = true;
+  _connectionSummary = texts::kStopped;
+  notifyStatus();
+}
+
+bool VevozoVudararire::requestInputMonitoring() {
+  HIDServices& hid = _platform.hid;
+  if (hid.IOHIDRequestAccess(kIOHIDRequestTypeListenEvent) ||
+      hid.IOHIDCheckAccess(kIOHIDRequestTypeListenEvent) == kIOHIDAccessTypeGranted) {
+    _errorSummary.clear();
+    if (!_stopped) start();
+    notifyStatus();
+    return true;
+  }
+  notifyStatus();
+  return false;
+}
+
+void VevozoVudararire::completeDisable() {
+  _disablePending = false;
+  _enabled = false;
+  _platform.defaults.setBool(false, preference_keys::kEnabled);
+}
+
+void VevozoVudararire::setEnabled(bool enabled) {
+  if (_stopped || (enabled == _enabled && !isDisablePending())) return;
+  if (!enabled) {
+    _disablePending = true;
+  } else {
+    if (isCleanupPending()) {
+      setError(texts::kFinishCleanupFirst);
+      return;
+    }
+    _enabled = true;
+    _disablePending = false;
+    _platform.defaults.setBool(true, preference_keys::kEnabled);
+  }
+  const auto sessions = _sessions;
+  for (const auto& [key, session] : sessions) session->setEnabled(enabled);
+  if (!enabled && _sessions.empty()) completeDisable();
+  notifyStatus();
+}
+
+void VevozoVudararire::toggleLogicalNumLock() {
+  if (!_enabled || isCleanupPending()) return;
+  const bool target = logicalStateMixed() ? true : !logicalNumLockOn();
+  if (_sessions.empty()) _logicalFallback = !_logicalFallback;
+  const auto sessions = _sessions;
+  for (const auto& [key, session] : sessions) {
+    if (session->logicalNumLockOn() != target) session->toggleLogicalNumLock();
+  }
+  notifyStatus();
+}
+
+void VevozoVudararire::reconcile() {
+  if (_stopped) return;
+  discover();
+  const auto sessions = _sessions;
+  for (const auto& [key, session] : sessions) session->reconcile();
+}
+
+}  // namespace padwarden

@@ -1,0 +1,84 @@
+// Discovery: one pass over the keyboards present, with a short-lived HID manager, creating a
+// session for each new supported keyboard and retiring the sessions of keyboards gone.
+#include <cstdio>
+#include <set>
+
+#include "controller/controller_texts.h"
+#include "controller/preference_identity.h"
+#include "controller/vevozo_vudararire.h"
+#include "session/keyboard_matching.h"
+
+namespace padwarden {
+
+namespace texts = controller_texts;
+
+void VevozoVudararire::discover() {
+  if (_discoveryPending || _stopped || _stopPending) return;
+  if (!inputMonitoringGranted()) return;
+  _discoveryPending = true;
+  HIDServices& hid = _platform.hid;
+
+  std::optional<plist::Dictionary> matching = create_keyboard_matching(_platform.cf);
+  IOHIDManagerRef manager;
+  if (matching) manager = hid.IOHIDManagerCreate(kIOHIDOptionsTypeNone);
+  if (!manager) {
+    _discoveryPending = false;
+    setError(texts::kDiscoveryInitFailed);
+    return;
+  }
+  hid.IOHIDManagerSetDeviceMatching(manager, &*matching);
+  if (hid.IOHIDManagerOpen(manager, kIOHIDOptionsTypeNone) != kIOReturnSuccess) {
+    _discoveryPending = false;
+    setError(texts::kDiscoveryOpenFailed);
+    return;
+  }
+
+  std::set<std::string> seen;
+  std::optional<std::vector<IOHIDDeviceRef>> devices = hid.IOHIDManagerCopyDevices(manager);
+  if (devices && _platform.cf.malloc(devices->size() * sizeof(IOHIDDeviceRef))) {
+    for (const IOHIDDeviceRef& device : *devices) {
+      if (!device_is_supported_keyboard(hid, device)) continue;
+      const std::optional<std::string> key = device_registry_id_string(hid, device);
+      if (!key) continue;
+      seen.insert(*key);
+      if (_sessions.count(*key)) continue;
+      std::shared_ptr<KeyboardSession> session =
+          KeyboardSession::create(_platform, *key,
+                                  preference_identity_for_device(hid, device, *key),
+                                  sessionStatusHandler());
+      _sessions.emplace(*key, session);
+      session->start();
+    }
+  }
+  hid.IOHIDManagerClose(manager, kIOHIDOptionsTypeNone);
+  manager.reset();
+
+  std::vector<std::string> keys;
+  for (const auto& [key, session] : _sessions) keys.push_back(key);
+  for (const std::string& key : keys) {
+    if (seen.count(key)) continue;
+    auto it = _sessions.find(key);
+    if (it == _sessions.end()) continue;
+    const std::shared_ptr<KeyboardSession> session = it->second;
+    if (session->deviceRemoved()) _sessions.erase(key);
+  }
+  _discoveryPending = false;
+
+  if (_sessions.empty()) {
+    _connectionSummary = texts::kNoKeyboard;
+    _errorSummary.clear();
+  } else {
+    char text[96];
+    std::snprintf(text, sizeof text, texts::kKeyboardsConnected,
+                  static_cast<unsigned long>(_sessions.size()), _sessions.size() == 1 ? "" : "s");
+    _connectionSummary = text;
+    bool sessionError = false;
+    for (const auto& [key, session] : _sessions) {
+      if (!session->errorSummary().empty()) sessionError = true;
+    }
+    if (!sessionError) _errorSummary.clear();
+  }
+  notifyStatus();
+}
+
+}  // namespace padwarden

@@ -1,0 +1,86 @@
+// VevozoVudararire, the keyboard controller: finds the supported keyboards, keeps one session
+// per keyboard, and presents one aggregate state and one set of commands to the application,
+// which owns the one instance for the life of the process.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/platform.h"
+#include "session/keyboard_session.h"
+
+namespace padwarden {
+
+inline constexpr double kDiscoveryTimerInterval = 1.5;
+
+class VevozoVudararire : public std::enable_shared_from_this<VevozoVudararire> {
+ public:
+  // Moves an older single lease record to its per-keyboard key before any session exists.
+  static std::shared_ptr<VevozoVudararire> create(const Platform& platform,
+                                                  StatusHandler statusHandler);
+  ~VevozoVudararire();
+  VevozoVudararire(const VevozoVudararire&) = delete;
+  VevozoVudararire& operator=(const VevozoVudararire&) = delete;
+
+  // Commands (main thread only).
+  void start();
+  bool stop();
+  bool requestInputMonitoring();
+  void setEnabled(bool enabled);
+  void toggleLogicalNumLock();
+  void reconcile();
+  void discover();
+  void notifyStatus();
+
+  const std::string& connectionSummary() const { return _connectionSummary; }
+  const std::string& errorSummary() const { return _errorSummary; }
+  void setConnectionSummary(std::string text) { _connectionSummary = std::move(text); }
+  void setErrorSummary(std::string text) { _errorSummary = std::move(text); }
+
+  // Aggregates over the sessions, in the table's order (ascending registry-ID string, i.e.
+  // the order in which the registry numbered the keyboards).
+  bool isConnected() const;
+  bool isReady() const;
+  bool isEnabled() const { return _enabled; }
+  bool logicalNumLockOn() const;
+  bool logicalStateMixed() const;
+  bool effectiveNumericMode() const;
+  bool effectiveModeMixed() const;
+  bool isMappingDeferred() const;
+  bool isMappingSynchronized() const;
+  bool isCleanupPending() const;
+  bool isDisablePending() const;
+  bool isStopPending() const;
+  bool isStopped() const { return _stopped; }
+  bool inputMonitoringGranted() const;
+
+  // The sessions by registry-ID string, for the menu's keyboard list and for tests.
+  const std::map<std::string, std::shared_ptr<KeyboardSession>>& sessions() const {
+    return _sessions;
+  }
+
+ private:
+  VevozoVudararire(const Platform& platform, StatusHandler statusHandler);
+
+  void finishStop();
+  void setError(std::optional<std::string> text);
+  void completeDisable();
+  StatusHandler sessionStatusHandler();
+
+  Platform _platform;
+  std::map<std::string, std::shared_ptr<KeyboardSession>> _sessions;
+  TimerRef _discoveryTimer;
+  StatusHandler _statusHandler;
+  bool _enabled = true;
+  bool _stopped = false;
+  bool _discoveryPending = false;
+  bool _logicalFallback = true;
+  bool _disablePending = false;
+  bool _stopPending = false;
+  std::string _connectionSummary;
+  std::string _errorSummary;
+};
+
+}  // namespace padwarden
