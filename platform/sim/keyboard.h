@@ -46,7 +46,7 @@ struct DeviceInstance {
   RegistryEntryRef branch;     // the port entry: removing it removes the device's subtree
   RegistryEntryRef ioService;  // the HID device's IOService
   std::vector<EventServiceRef> services;
-  std::vector<std::optional<ElementWrite>> elementWrites;  // per spec.elements entry
+  std::vector<std::optional<ElementWrite>> elementWrites;  // one for each of spec.elements
 
   const std::string& name() const { return spec.name; }
   std::optional<plist::Value> property(std::string_view key) const;

@@ -12,6 +12,9 @@ class VirtualRunLoop::VirtualTimer final : public Timer {
   void invalidate() override {
     // Release the callback (and the target it holds) at once, even while it runs: the
     // running call keeps its own copy alive until it returns.
+    // Moved out first: dropping the callback may destroy its target, whose destructor may
+    // invalidate this timer again.
+    auto doomed = std::move(fire_);
     fire_ = nullptr;
   }
   bool isValid() const override { return fire_ != nullptr; }

@@ -94,6 +94,33 @@ TEST(VirtualRunLoopTest, InvalidateStopsTheTimerAndReleasesItsCaptureAtOnce) {
   }
 }
 
+TEST(VirtualRunLoopTest, TargetWhoseDestructorInvalidatesItsOwnTimerIsReleasedSafely) {
+  // Like a controller held only by its timer: dropping it runs a destructor that invalidates
+  // that same timer while the first invalidate is still under way.
+  struct Target {
+    TimerRef timer;
+    ~Target() {
+      if (timer) timer->invalidate();
+    }
+  };
+  for (const bool byHalt : {false, true}) {
+    VirtualClock clock;
+    VirtualRunLoop loop(clock);
+    auto target = std::make_shared<Target>();
+    std::weak_ptr<Target> watch = target;
+    TimerRef timer = loop.scheduledTimerWithTimeInterval(1.0, [target](Timer&) {});
+    target->timer = timer;
+    target.reset();
+    if (byHalt) {
+      loop.halt();
+    } else {
+      timer->invalidate();
+    }
+    EXPECT_TRUE(watch.expired());
+    EXPECT_FALSE(timer->isValid());
+  }
+}
+
 TEST(VirtualRunLoopTest, WorkItemHoldsItsCapturesUntilItHasRun) {
   VirtualClock clock;
   VirtualRunLoop loop(clock);
