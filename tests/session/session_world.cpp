@@ -1,5 +1,7 @@
 #include "tests/session/session_world.h"
 
+#include <cstdio>
+
 #include "core/keyboard_report.h"
 #include "session/key_mapping.h"
 #include "session/keyboard_matching.h"
@@ -30,8 +32,8 @@ plist::Value numeric_mapping() { return plist::Array{entry(page7(kNumLockUsage),
 plist::Value navigation_mapping() {
   plist::Array entries{entry(page7(kNumLockUsage), 0)};
   for (const numlock_navigation_mapping& row : kNavigationMappings) {
-    entries.push_back(entry(page7(row.keypad_usage),
-                            row.navigation_usage ? page7(row.navigation_usage) : 0));
+    entries.push_back(
+        entry(page7(row.keypad_usage), row.navigation_usage ? page7(row.navigation_usage) : 0));
   }
   return entries;
 }
@@ -43,6 +45,7 @@ plist::Value user_mapping(uint8_t from, uint8_t to) {
 SessionWorld::SessionWorld() {
   world.observeMappingWrites([this](const sim::MappingWrite& write) {
     if (write.writer != sim::MappingWriter::Program) return;
+    programWrites.push_back(write);
     const std::optional<plist::Value>& original = trueOriginal[write.keyboard];
     // The program only ever replaces its own mapping or the keyboard's own.
     if (!mapping_is_ours(write.before) && !stands_for(write.before, original)) {
@@ -105,6 +108,24 @@ std::optional<plist::Value> SessionWorld::storedLease(const std::string& name) c
 void SessionWorld::otherPartySets(const std::string& name, std::optional<plist::Value> value) {
   trueOriginal[name] = value;
   ASSERT_TRUE(world.setUserKeyMapping(name, 0, std::move(value)));
+}
+
+plist::Value SessionWorld::leaseFor(const std::string& name, const plist::Value& original) const {
+  const BootTimeValue& boot = world.bootTime();
+  char bootSession[48];
+  std::snprintf(bootSession, sizeof bootSession, "%lld.%06d", static_cast<long long>(boot.tv_sec),
+                static_cast<int>(boot.tv_usec));
+  return make_lease_record(
+      {bootSession, registryID(name), registry_id_string(*world.serviceRegistryID(name))},
+      original);
+}
+
+size_t SessionWorld::callsTo(std::string_view op) const {
+  size_t count = 0;
+  for (const sim::Call& call : const_cast<sim::World&>(world).recorder().trace()) {
+    if (call.op == op) ++count;
+  }
+  return count;
 }
 
 std::string SessionWorld::typed(const std::string& name) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/sim/world.h"
@@ -36,8 +37,7 @@ class SessionWorld : public ::testing::Test {
 
   // Plugs a supported USB keyboard (with a user's mapping when given) and records its true
   // original mapping for the monitor.
-  void plugKeyboard(const std::string& name,
-                    std::optional<plist::Value> ownMapping = std::nullopt);
+  void plugKeyboard(const std::string& name, std::optional<plist::Value> ownMapping = std::nullopt);
   void plugKeyboard(sim::KeyboardSpec spec, std::optional<plist::Value> ownMapping);
   // Launches the program (if not running) and starts a session for the keyboard.
   std::shared_ptr<KeyboardSession>& startSession(const std::string& name);
@@ -61,6 +61,13 @@ class SessionWorld : public ::testing::Test {
   void otherPartySets(const std::string& name, std::optional<plist::Value> value);
   std::string typed(const std::string& name);
 
+  // The preference key of the keyboard's lease while it is plugged (keep it before unplug).
+  std::string leaseKey(const std::string& name) const { return "MappingLease." + registryID(name); }
+  // A valid lease for the keyboard as plugged now, as a crashed run would have left it.
+  plist::Value leaseFor(const std::string& name, const plist::Value& original) const;
+  // How many calls of the operation the program made since the trace was last cleared.
+  size_t callsTo(std::string_view op) const;
+
   // The safety rules, checked now: whenever a service holds one of the program's mappings,
   // the disk holds a valid lease for it whose original equals the keyboard's true original.
   void checkSafety();
@@ -69,6 +76,8 @@ class SessionWorld : public ::testing::Test {
   std::shared_ptr<KeyboardSession> session;
   int notifications = 0;
   std::map<std::string, std::optional<plist::Value>> trueOriginal;
+  // Every mapping write the program made, in order.
+  std::vector<sim::MappingWrite> programWrites;
   // Violations seen by the write monitor, as text.
   std::vector<std::string> violations;
 };

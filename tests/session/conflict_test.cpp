@@ -1,0 +1,108 @@
+// Stories of another program changing the keyboard's mapping while the keypad mapping is ours:
+// its value is left alone until the user disables and re-enables handling.
+#include "session/lease_record.h"
+#include "session/session_texts.h"
+#include "tests/session/session_world.h"
+
+namespace padwarden::testing {
+namespace {
+
+namespace texts = session_texts;
+
+class Conflict : public SessionWorld {
+ protected:
+  void attachAndHandOver(const plist::Value& foreign) {
+    plugKeyboard("kb1");
+    startSession("kb1");
+    tap("kb1", kCapsLock);
+    ASSERT_EQ(mapping("kb1"), numeric_mapping());
+    otherPartySets("kb1", foreign);
+    programWrites.clear();
+  }
+};
+
+TEST_F(Conflict, ForeignChangeIsLeftAloneUntilDisableThenEnable) {
+  const plist::Value foreign = user_mapping(kCapsLock, 0xE0);
+  attachAndHandOver(foreign);
+
+  // Noticed at the next mapping change: the Num Lock press turns the LED, but the value stays.
+  tap("kb1", kNumLock);
+  EXPECT_EQ(session->errorSummary(), texts::kMappingConflict);
+  EXPECT_EQ(mapping("kb1"), foreign);
+  EXPECT_FALSE(storedLease("kb1")) << "the record named an original that is no longer true";
+  EXPECT_FALSE(session->isMappingSynchronized());
+
+  // Neither keys, nor ticks, nor another toggle take the value back.
+  tap("kb1", kNumLock);
+  tap("kb1", kKeypad8);
+  advance(15);
+  session->reconcile();
+  step();
+  EXPECT_TRUE(programWrites.empty());
+  EXPECT_EQ(mapping("kb1"), foreign);
+  EXPECT_EQ(session->errorSummary(), texts::kMappingConflict);
+  typed("kb1");
+  tap("kb1", kCapsLock);
+  EXPECT_EQ(typed("kb1"), "+LeftControl -LeftControl");
+
+  // Disable takes nothing back either: the foreign value is now the keyboard's own.
+  session->setEnabled(false);
+  step();
+  EXPECT_FALSE(session->isEnabled());
+  EXPECT_EQ(session->errorSummary(), "");
+  EXPECT_TRUE(programWrites.empty());
+  session->setEnabled(true);
+  step();
+  EXPECT_EQ(mapping("kb1"), navigation_mapping()) << "the press that met the conflict counted";
+  ASSERT_TRUE(storedLease("kb1"));
+  EXPECT_EQ(*storedLease("kb1")->find(kLeaseOriginalMappingKey), foreign);
+  session->setEnabled(false);
+  step();
+  EXPECT_EQ(mapping("kb1"), foreign);
+}
+
+TEST_F(Conflict, RemovedMappingIsAConflictFoundByTheTimerTick) {
+  attachAndHandOver(plist::Value(plist::Array{}));
+  world.setUserKeyMapping("kb1", 0, std::nullopt);
+  trueOriginal["kb1"] = std::nullopt;
+  advance(5);
+  EXPECT_EQ(session->errorSummary(), texts::kMappingConflict);
+  EXPECT_FALSE(mapping("kb1"));
+  EXPECT_TRUE(programWrites.empty());
+}
+
+TEST_F(Conflict, SurvivesUnplugAndReplugOfTheKeyboard) {
+  // The built-in keyboard keeps the manager's device set from being empty, which the platform
+  // reports as no set at all.
+  plugKeyboard(sim::builtin_keyboard("builtin"), std::nullopt);
+  const plist::Value foreign = user_mapping(kCapsLock, 0xE0);
+  attachAndHandOver(foreign);
+  tap("kb1", kNumLock);
+  ASSERT_EQ(session->errorSummary(), texts::kMappingConflict);
+
+  ASSERT_TRUE(world.unplug("kb1"));
+  step();
+  EXPECT_EQ(session->connectionSummary(), texts::kSupportedNotConnected);
+  EXPECT_EQ(session->errorSummary(), texts::kMappingConflict);
+  EXPECT_TRUE(session->deviceRemoved());
+
+  // Plugged back, the keyboard has new registry IDs: this session no longer names it, and
+  // still shows the conflict until the user acts.
+  const std::string oldID = session->targetRegistryID();
+  ASSERT_TRUE(world.plug("kb1"));
+  ASSERT_NE(registryID("kb1"), oldID);
+  session->reconcile();
+  step();
+  EXPECT_EQ(session->connectionSummary(), texts::kSupportedNotConnected);
+  EXPECT_EQ(session->errorSummary(), texts::kMappingConflict);
+  EXPECT_TRUE(programWrites.empty());
+
+  session->setEnabled(false);
+  step();
+  session->setEnabled(true);
+  step();
+  EXPECT_EQ(session->errorSummary(), "");
+}
+
+}  // namespace
+}  // namespace padwarden::testing

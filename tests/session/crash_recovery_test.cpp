@@ -1,0 +1,179 @@
+// Stories of a run that died with the keypad mapping installed, and of recovery records that
+// must not be trusted: a later run restores only from a lease made for this very service.
+#include "session/lease_record.h"
+#include "session/session_texts.h"
+#include "tests/session/session_world.h"
+
+namespace padwarden::testing {
+namespace {
+
+namespace texts = session_texts;
+
+class CrashRecovery : public SessionWorld {};
+
+TEST_F(CrashRecovery, AdoptedNavigationMappingIsRestoredThenReinstalledUnderANewLease) {
+  const plist::Value own = user_mapping(kCapsLock, 0xE0);
+  plugKeyboard("kb1", own);
+  startSession("kb1");
+  tap("kb1", kCapsLock);
+  tap("kb1", kNumLock);
+  ASSERT_EQ(mapping("kb1"), navigation_mapping());
+  crash();
+  ASSERT_EQ(mapping("kb1"), navigation_mapping()) << "the mapping outlives the process";
+  ASSERT_TRUE(storedLease("kb1"));
+
+  programWrites.clear();
+  typed("kb1");
+  startSession("kb1");
+  EXPECT_EQ(session->connectionSummary(), texts::kWaitingForReport);
+  EXPECT_TRUE(programWrites.empty()) << "attachment installs nothing before the restore";
+
+  // A first report with a keypad key down restores nothing: the key types through the
+  // adopted mapping and must come up through the same one.
+  press("kb1", kKeypad8);
+  EXPECT_EQ(mapping("kb1"), navigation_mapping());
+  EXPECT_TRUE(programWrites.empty());
+  release("kb1", kKeypad8);
+  EXPECT_EQ(typed("kb1"), "+Up -Up");
+
+  ASSERT_EQ(programWrites.size(), 2u);
+  EXPECT_EQ(programWrites[0].written, own) << "the recorded original comes back first";
+  EXPECT_EQ(programWrites[1].written, navigation_mapping()) << "the stored mode was off";
+  ASSERT_TRUE(storedLease("kb1"));
+  EXPECT_EQ(*storedLease("kb1")->find(kLeaseOriginalMappingKey), own);
+  EXPECT_TRUE(session->isMappingSynchronized());
+  EXPECT_EQ(session->errorSummary(), "");
+
+  session->setEnabled(false);
+  step();
+  EXPECT_EQ(mapping("kb1"), own);
+  EXPECT_FALSE(storedLease("kb1"));
+}
+
+TEST_F(CrashRecovery, TimerTickRestoresAdoptedMappingOnceAReportHasArrived) {
+  plugKeyboard("kb1");
+  startSession("kb1");
+  tap("kb1", kCapsLock);
+  crash();
+  startSession("kb1");
+  advance(5);
+  EXPECT_EQ(mapping("kb1"), numeric_mapping()) << "no report yet: nothing is known of the keys";
+  EXPECT_EQ(programWrites.size(), 1u);
+  press("kb1", kKeypad4);
+  advance(5);
+  EXPECT_EQ(programWrites.size(), 1u) << "a held keypad key keeps the tick from restoring";
+  release("kb1", kKeypad4);
+  ASSERT_EQ(programWrites.size(), 3u);
+  EXPECT_EQ(programWrites[1].written, plist::Value(plist::Array{}));
+  EXPECT_EQ(programWrites[2].written, numeric_mapping());
+}
+
+TEST_F(CrashRecovery, LeaseFromTheBootBeforeIsDeletedAndNothingRestoredFromIt) {
+  plugKeyboard("kb1", user_mapping(kCapsLock, 0xE0));
+  startSession("kb1");
+  tap("kb1", kCapsLock);
+  const std::string key = leaseKey("kb1");
+  crash();
+  world.reboot();
+  // The reboot took every mapping; the registry counter started over, so the same key names
+  // the keyboard again, but the record is for a boot that is gone.
+  trueOriginal["kb1"] = std::nullopt;
+  ASSERT_EQ(leaseKey("kb1"), key);
+  ASSERT_TRUE(world.disk().values.count(key));
+
+  programWrites.clear();
+  startSession("kb1");
+  EXPECT_FALSE(world.disk().values.count(key));
+  EXPECT_EQ(session->connectionSummary(), texts::kWaitingForReport);
+  tap("kb1", kCapsLock);
+  ASSERT_EQ(programWrites.size(), 1u) << "nothing of the old original is written";
+  EXPECT_EQ(mapping("kb1"), numeric_mapping());
+  EXPECT_EQ(*storedLease("kb1")->find(kLeaseOriginalMappingKey), plist::Value(plist::Array{}));
+}
+
+// A lease found at attachment while the keyboard holds a mapping of its own (not the
+// program's). Trusted, it would make that mapping a conflict; stale or corrupt, it is deleted
+// and the present mapping is simply the keyboard's original.
+void set(plist::Dictionary& record, const char* key, plist::Value value) {
+  record.insert_or_assign(key, std::move(value));
+}
+
+struct UntrustedLease {
+  const char* name;
+  void (*spoil)(plist::Dictionary& record);
+};
+
+class UntrustedLeases : public SessionWorld,
+                        public ::testing::WithParamInterface<UntrustedLease> {};
+
+TEST_P(UntrustedLeases, AreDeletedAtAttachmentAndTheCurrentMappingIsTheOriginal) {
+  const plist::Value current = user_mapping(kKeypad5, 0x1E);
+  plugKeyboard("kb1", current);
+  plist::Dictionary record = *leaseFor("kb1", user_mapping(kCapsLock, 0xE0)).asDictionary();
+  GetParam().spoil(record);
+  world.disk().values.insert_or_assign(leaseKey("kb1"), std::move(record));
+
+  startSession("kb1");
+  EXPECT_FALSE(storedLease("kb1"));
+  EXPECT_EQ(session->errorSummary(), "");
+  tap("kb1", kKeypad5);
+  EXPECT_EQ(mapping("kb1"), numeric_mapping());
+  ASSERT_EQ(programWrites.size(), 1u);
+  EXPECT_EQ(*storedLease("kb1")->find(kLeaseOriginalMappingKey), current);
+
+  session->setEnabled(false);
+  step();
+  EXPECT_EQ(mapping("kb1"), current);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CrashRecovery, UntrustedLeases,
+    ::testing::Values(
+        UntrustedLease{"OtherBoot",
+                       [](plist::Dictionary& r) { set(r, "BootSession", "1600000000.000000"); }},
+        UntrustedLease{
+            "OtherDevice",
+            [](plist::Dictionary& r) { set(r, "DeviceRegistryID", "00000000000fffff"); }},
+        UntrustedLease{
+            "OtherService",
+            [](plist::Dictionary& r) { set(r, "ServiceRegistryID", "00000000000fffff"); }},
+        UntrustedLease{"Version2", [](plist::Dictionary& r) { set(r, "Version", 2); }},
+        UntrustedLease{"VersionFloat", [](plist::Dictionary& r) { set(r, "Version", 1.0); }},
+        UntrustedLease{"BootSessionNumber", [](plist::Dictionary& r) { set(r, "BootSession", 7); }},
+        UntrustedLease{"OriginalWithFloat",
+                       [](plist::Dictionary& r) {
+                         set(r, "OriginalMapping",
+                             plist::Array{plist::Dictionary{
+                                 {"HIDKeyboardModifierMappingSrc", 30064771129.0},
+                                 {"HIDKeyboardModifierMappingDst", int64_t{30064771296}}}});
+                       }},
+        UntrustedLease{"MissingOriginal",
+                       [](plist::Dictionary& r) { r.erase("OriginalMapping"); }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The control case: the same record, trusted, turns the foreign mapping into a conflict.
+TEST_F(CrashRecovery, ValidLeaseWithAForeignMappingOnTheServiceIsAConflict) {
+  const plist::Value current = user_mapping(kKeypad5, 0x1E);
+  plugKeyboard("kb1", current);
+  world.disk().values.insert_or_assign(leaseKey("kb1"),
+                                       leaseFor("kb1", user_mapping(kCapsLock, 0xE0)));
+  startSession("kb1");
+  EXPECT_FALSE(storedLease("kb1"));
+  EXPECT_EQ(session->errorSummary(), texts::kMappingConflict);
+  tap("kb1", kKeypad5);
+  EXPECT_TRUE(programWrites.empty());
+  EXPECT_EQ(mapping("kb1"), current);
+}
+
+TEST_F(CrashRecovery, ValidLeaseWhoseOriginalIsBackIsDeletedWithoutAWrite) {
+  const plist::Value own = user_mapping(kCapsLock, 0xE0);
+  plugKeyboard("kb1", own);
+  world.disk().values.insert_or_assign(leaseKey("kb1"), leaseFor("kb1", own));
+  startSession("kb1");
+  EXPECT_FALSE(storedLease("kb1"));
+  EXPECT_TRUE(programWrites.empty());
+  EXPECT_EQ(session->errorSummary(), "");
+}
+
+}  // namespace
+}  // namespace padwarden::testing

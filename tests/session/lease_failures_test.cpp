@@ -1,0 +1,78 @@
+// Stories of a recovery record that cannot be deleted: automatic mapping pauses while the
+// record stays, and the reconcile tick retries every five seconds until the deletion holds.
+#include "session/lease_record.h"
+#include "session/session_texts.h"
+#include "tests/session/session_world.h"
+
+namespace padwarden::testing {
+namespace {
+
+namespace texts = session_texts;
+
+class LeaseDeletionFails : public SessionWorld {};
+
+TEST_F(LeaseDeletionFails, StaleLeaseAtAttachmentPausesMappingUntilATickDeletesIt) {
+  plugKeyboard("kb1");
+  plist::Dictionary stale = *leaseFor("kb1", user_mapping(kCapsLock, 0xE0)).asDictionary();
+  stale.insert_or_assign(kLeaseBootSessionKey, "1.000000");
+  world.disk().values.insert_or_assign(leaseKey("kb1"), stale);
+  world.recorder().failAlways("CFPreferencesAppSynchronize");
+
+  startSession("kb1");
+  EXPECT_EQ(session->errorSummary(), texts::kCouldNotRemoveLease);
+  EXPECT_EQ(session->connectionSummary(), texts::kNotConnected);
+  EXPECT_TRUE(session->isCleanupPending());
+  tap("kb1", kCapsLock);
+  advance(5);
+  EXPECT_FALSE(mapping("kb1")) << "nothing is installed while the deletion is pending";
+  EXPECT_TRUE(storedLease("kb1"));
+  EXPECT_EQ(session->errorSummary(), texts::kCouldNotRemoveLease);
+
+  world.recorder().clearFaults();
+  advance(4.9);
+  EXPECT_TRUE(storedLease("kb1")) << "the retry keeps its five-second rhythm";
+  advance(0.1);
+  EXPECT_FALSE(storedLease("kb1"));
+  EXPECT_EQ(session->errorSummary(), "");
+  EXPECT_EQ(session->connectionSummary(), texts::kWaitingForReport);
+  tap("kb1", kCapsLock);
+  EXPECT_EQ(mapping("kb1"), numeric_mapping());
+  EXPECT_EQ(programWrites.size(), 1u);
+}
+
+TEST_F(LeaseDeletionFails, AfterDisableRestoredTheOriginalTheDisableWaitsForTheDeletion) {
+  const plist::Value own = user_mapping(kCapsLock, 0xE0);
+  plugKeyboard("kb1", own);
+  startSession("kb1");
+  tap("kb1", kCapsLock);
+  // The first synchronize checks the stored record before the restore; the deletion's fails.
+  world.recorder().add({"CFPreferencesAppSynchronize", 1, std::nullopt});
+
+  session->setEnabled(false);
+  step();
+  EXPECT_EQ(mapping("kb1"), own);
+  ASSERT_TRUE(storedLease("kb1")) << "a record naming the original is harmless; keep it";
+  EXPECT_EQ(*storedLease("kb1")->find(kLeaseOriginalMappingKey), own);
+  EXPECT_EQ(session->errorSummary(), texts::kCouldNotRemoveLease);
+  EXPECT_TRUE(session->isEnabled());
+  EXPECT_TRUE(session->isCleanupPending());
+
+  // Re-enabling must wait for the cleanup, and the keys change nothing meanwhile.
+  session->setEnabled(true);
+  EXPECT_EQ(session->errorSummary(), texts::kFinishCleanupFirst);
+  tap("kb1", kNumLock);
+  advance(5);
+  EXPECT_EQ(mapping("kb1"), own);
+  EXPECT_TRUE(storedLease("kb1"));
+
+  world.recorder().clearFaults();
+  advance(5);
+  EXPECT_FALSE(storedLease("kb1"));
+  EXPECT_FALSE(session->isEnabled());
+  EXPECT_FALSE(session->isCleanupPending());
+  EXPECT_EQ(session->errorSummary(), "");
+  EXPECT_EQ(programWrites.size(), 2u) << "the original went back once";
+}
+
+}  // namespace
+}  // namespace padwarden::testing
