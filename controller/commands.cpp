@@ -108,7 +108,10 @@ void VevozoVudararire::setEnabled(bool enabled) {
     _disablePending = true;
   } else {
     if (isCleanupPending()) {
-      setError(texts::kFinishCleanupFirst);
+      // Not through notifyStatus: it would put the first keyboard's own error in place of the
+      // refusal at once, and the user would never learn why the command did nothing.
+      _errorSummary = texts::kFinishCleanupFirst;
+      if (_statusHandler) _statusHandler();
       return;
     }
     _enabled = true;
