@@ -7,18 +7,6 @@
 
 namespace padwarden::testing {
 
-namespace {
-
-// The empty mapping the program leaves behind stands for a keyboard that had none.
-bool stands_for(const std::optional<plist::Value>& value,
-                const std::optional<plist::Value>& original) {
-  const plist::Value empty = plist::Array{};
-  return mapping_matches_normalized_original(value, original ? *original : empty) ||
-         (!original && !value);
-}
-
-}  // namespace
-
 std::string serial_identity(const sim::KeyboardSpec& spec) {
   const auto number = [&](const char* key) {
     return std::to_string(*spec.properties.at(key).asInt64());
@@ -27,23 +15,7 @@ std::string serial_identity(const sim::KeyboardSpec& spec) {
                        *spec.properties.at("SerialNumber").asString());
 }
 
-ControllerWorld::ControllerWorld() {
-  world.observeMappingWrites([this](const sim::MappingWrite& write) {
-    if (write.writer != sim::MappingWriter::Program) return;
-    const std::optional<plist::Value>& original = trueOriginal[write.keyboard];
-    if (!mapping_is_ours(write.before) && !stands_for(write.before, original)) {
-      violations.push_back(write.keyboard + ": overwrote " +
-                           (write.before ? plist::describe(*write.before) : "nothing"));
-    }
-    if (mapping_is_ours(write.written)) {
-      const std::optional<plist::Value> lease = storedLease(write.keyboard);
-      const plist::Value* recorded = lease ? lease->find(kLeaseOriginalMappingKey) : nullptr;
-      if (!recorded || !stands_for(*recorded, original)) {
-        violations.push_back(write.keyboard + ": installed without a lease for its original");
-      }
-    }
-  });
-}
+ControllerWorld::ControllerWorld() = default;
 
 ControllerWorld::~ControllerWorld() {
   // End the process first: its discovery timer holds the controller, and letting the timer's
@@ -136,18 +108,6 @@ std::optional<plist::Value> ControllerWorld::storedLease(const std::string& name
   return onDisk("MappingLease." + registryID(name));
 }
 
-void ControllerWorld::checkSafety() {
-  EXPECT_TRUE(violations.empty()) << ::testing::PrintToString(violations);
-  violations.clear();
-  for (const auto& [name, original] : trueOriginal) {
-    if (!world.isPlugged(name) || !mapping_is_ours(mapping(name))) continue;
-    const std::optional<plist::Value> lease = storedLease(name);
-    ASSERT_TRUE(lease) << name << " holds the program's mapping without a saved lease";
-    const plist::Value* recorded = lease->find(kLeaseOriginalMappingKey);
-    EXPECT_TRUE(lease_record_is_sound(*lease)) << plist::describe(*lease);
-    EXPECT_TRUE(recorded && stands_for(*recorded, original))
-        << name << ": lease records " << plist::describe(*lease);
-  }
-}
+void ControllerWorld::checkSafety() { monitor.check(); }
 
 }  // namespace padwarden::testing

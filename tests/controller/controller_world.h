@@ -12,6 +12,7 @@
 
 #include "controller/vevozo_vudararire.h"
 #include "platform/sim/world.h"
+#include "tests/support/safety_monitor.h"
 #include "tests/session/session_world.h"
 
 namespace padwarden::testing {
@@ -61,7 +62,8 @@ class ControllerWorld : public ::testing::Test {
   std::shared_ptr<VevozoVudararire> controller;
   int statusCalls = 0;
   std::map<std::string, std::optional<plist::Value>> trueOriginal;
-  std::vector<std::string> violations;
+  // Declared after the world and the originals it watches.
+  SafetyMonitor monitor{world, trueOriginal};
 };
 
 // The preference identity a keyboard with a serial number gets, before any session exists.

@@ -18,13 +18,6 @@ plist::Value entry(int64_t src, int64_t dst) {
 
 int64_t page7(uint8_t usage) { return kKeyboardPageKey | usage; }
 
-bool stands_for(const std::optional<plist::Value>& value,
-                const std::optional<plist::Value>& original) {
-  const plist::Value empty = plist::Array{};
-  return mapping_matches_normalized_original(value, original ? *original : empty) ||
-         (!original && !value);
-}
-
 }  // namespace
 
 plist::Value numeric_mapping() { return plist::Array{entry(page7(kNumLockUsage), 0)}; }
@@ -44,22 +37,7 @@ plist::Value user_mapping(uint8_t from, uint8_t to) {
 
 SessionWorld::SessionWorld() {
   world.observeMappingWrites([this](const sim::MappingWrite& write) {
-    if (write.writer != sim::MappingWriter::Program) return;
-    programWrites.push_back(write);
-    const std::optional<plist::Value>& original = trueOriginal[write.keyboard];
-    // The program only ever replaces its own mapping or the keyboard's own.
-    if (!mapping_is_ours(write.before) && !stands_for(write.before, original)) {
-      violations.push_back(write.keyboard + ": overwrote " +
-                           (write.before ? plist::describe(*write.before) : "nothing"));
-    }
-    // And it installs one of its mappings only under a saved lease naming the true original.
-    if (mapping_is_ours(write.written)) {
-      const std::optional<plist::Value> lease = storedLease(write.keyboard);
-      const plist::Value* recorded = lease ? lease->find(kLeaseOriginalMappingKey) : nullptr;
-      if (!recorded || !stands_for(*recorded, original)) {
-        violations.push_back(write.keyboard + ": installed without a lease for its original");
-      }
-    }
+    if (write.writer == sim::MappingWriter::Program) programWrites.push_back(write);
   });
 }
 
@@ -134,19 +112,7 @@ std::string SessionWorld::typed(const std::string& name) {
   return text;
 }
 
-void SessionWorld::checkSafety() {
-  EXPECT_TRUE(violations.empty()) << ::testing::PrintToString(violations);
-  violations.clear();
-  for (const auto& [name, original] : trueOriginal) {
-    if (!world.isPlugged(name) || !mapping_is_ours(mapping(name))) continue;
-    const std::optional<plist::Value> lease = storedLease(name);
-    ASSERT_TRUE(lease) << name << " holds the program's mapping without a saved lease";
-    const plist::Value* recorded = lease->find(kLeaseOriginalMappingKey);
-    EXPECT_TRUE(lease_record_is_sound(*lease)) << plist::describe(*lease);
-    EXPECT_TRUE(recorded && stands_for(*recorded, original))
-        << name << ": lease records " << plist::describe(*lease);
-  }
-}
+void SessionWorld::checkSafety() { monitor.check(); }
 
 void SessionWorld::step() {
   world.runDue();

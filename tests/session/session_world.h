@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/sim/world.h"
+#include "tests/support/safety_monitor.h"
 #include "session/keyboard_session.h"
 
 namespace padwarden::testing {
@@ -78,8 +79,8 @@ class SessionWorld : public ::testing::Test {
   std::map<std::string, std::optional<plist::Value>> trueOriginal;
   // Every mapping write the program made, in order.
   std::vector<sim::MappingWrite> programWrites;
-  // Violations seen by the write monitor, as text.
-  std::vector<std::string> violations;
+  // Declared after the world and the originals it watches.
+  SafetyMonitor monitor{world, trueOriginal};
 };
 
 }  // namespace padwarden::testing
