@@ -13,8 +13,8 @@ inline constexpr const char* kLockFailureFormat =
     "Padwarden could not acquire its per-user instance lock: %s.\n";
 
 struct InstanceLock {
-  int fd = -1;     // the locked descriptor (held for the whole run), or -1
-  int error = 0;   // the errno of the failure when fd is -1
+  int fd = -1;    // the locked descriptor (held for the whole run), or -1
+  int error = 0;  // the errno of the failure when fd is -1
   bool held() const { return fd >= 0; }
 };
 

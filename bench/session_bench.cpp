@@ -18,9 +18,9 @@ struct Bed {
     world.plug(sim::usb_keyboard("kb1"));
     world.launch();
     world.recorder().recording = false;  // keep the trace from growing without bound
-    session = KeyboardSession::create(
-        world.process()->platform(),
-        padwarden::registry_id_string(*world.deviceRegistryID("kb1")), "ID", [] {});
+    session = KeyboardSession::create(world.process()->platform(),
+                                      padwarden::registry_id_string(*world.deviceRegistryID("kb1")),
+                                      "ID", [] {});
     session->start();
     world.runDue();
     world.tap("kb1", 0x39);

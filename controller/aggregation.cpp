@@ -68,8 +68,7 @@ bool VevozoVudararire::logicalStateMixed() const {
 }
 
 bool VevozoVudararire::effectiveNumericMode() const {
-  return _sessions.empty() ? _logicalFallback
-                           : _sessions.begin()->second->effectiveNumericMode();
+  return _sessions.empty() ? _logicalFallback : _sessions.begin()->second->effectiveNumericMode();
 }
 
 bool VevozoVudararire::effectiveModeMixed() const {

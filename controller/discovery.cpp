@@ -42,10 +42,9 @@ void VevozoVudararire::discover() {
       if (!key) continue;
       seen.insert(*key);
       if (_sessions.count(*key)) continue;
-      std::shared_ptr<KeyboardSession> session =
-          KeyboardSession::create(_platform, *key,
-                                  preference_identity_for_device(hid, device, *key),
-                                  sessionStatusHandler());
+      std::shared_ptr<KeyboardSession> session = KeyboardSession::create(
+          _platform, *key, preference_identity_for_device(hid, device, *key),
+          sessionStatusHandler());
       _sessions.emplace(*key, session);
       session->start();
     }

@@ -150,8 +150,7 @@ bool walk_main(Walk& w, uint8_t tag, uint32_t value, numlock_keyboard_info* info
       }
       --w.depth;
       return true;
-    default:
-      break;
+    default: break;
   }
   if (w.depth == 0) {
     return true;
@@ -197,8 +196,7 @@ bool walk_item(Walk& w, uint8_t type, uint8_t tag, uint32_t value, numlock_keybo
         default: break;
       }
       return true;
-    default:
-      return true;
+    default: return true;
   }
 }
 
@@ -248,9 +246,9 @@ bool numlock_keyboard_parse_descriptor(const uint8_t* descriptor, uint64_t lengt
          info->boot_input_layout && info->has_key_array && w.depth == 0;
 }
 
-bool numlock_keyboard_parse_boot_report(const uint8_t* report, uint64_t length,
-                                        uint32_t report_id, uint8_t* modifiers,
-                                        bool* num_lock_down, uint32_t* keypad_bits) {
+bool numlock_keyboard_parse_boot_report(const uint8_t* report, uint64_t length, uint32_t report_id,
+                                        uint8_t* modifiers, bool* num_lock_down,
+                                        uint32_t* keypad_bits) {
   if (report == nullptr || modifiers == nullptr || num_lock_down == nullptr ||
       keypad_bits == nullptr) {
     return false;

@@ -50,6 +50,6 @@ bool numlock_keyboard_parse_descriptor(const uint8_t* descriptor, uint64_t lengt
 
 // Reads one boot input report (after a leading report-ID byte when report_id is not 0). The
 // outputs are written only when it returns true; rollover and error reports return false.
-bool numlock_keyboard_parse_boot_report(const uint8_t* report, uint64_t length,
-                                        uint32_t report_id, uint8_t* modifiers,
-                                        bool* num_lock_down, uint32_t* keypad_bits);
+bool numlock_keyboard_parse_boot_report(const uint8_t* report, uint64_t length, uint32_t report_id,
+                                        uint8_t* modifiers, bool* num_lock_down,
+                                        uint32_t* keypad_bits);

@@ -113,7 +113,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       check(((result >> kResultLogicalOnShift) & 1) == state.logical_on);
       check(((result >> kResultEffectiveNumericShift) & 1) == state.effective_numeric_mode);
       if ((result & kAppliedModeChanged) != 0) {
-        check(state.mapped_keys_down == 0 && before.applied_numeric_mode != state.applied_numeric_mode);
+        check(state.mapped_keys_down == 0 &&
+              before.applied_numeric_mode != state.applied_numeric_mode);
       } else if (state.mapped_keys_down != 0) {
         check(state.applied_numeric_mode == before.applied_numeric_mode);
       }

@@ -46,7 +46,6 @@ enum IOHIDAccessType : uint32_t {
   kIOHIDAccessTypeUnknown = 2,
 };
 
-
 inline constexpr uint32_t kIOHIDElementTypeOutput = 129;
 
 // Registry iteration: the whole subtree (recursively) and towards the root (parents).
@@ -62,10 +61,8 @@ inline constexpr const char* kIOHIDElementUsagePageKey = "UsagePage";
 inline constexpr const char* kIOHIDElementUsageKey = "Usage";
 inline constexpr const char* kIORegistryEntryIDKey = "IORegistryEntryID";
 inline constexpr const char* kIOHIDUserKeyMappingKey = "UserKeyMapping";
-inline constexpr const char* kIOHIDKeyboardModifierMappingSrcKey =
-    "HIDKeyboardModifierMappingSrc";
-inline constexpr const char* kIOHIDKeyboardModifierMappingDstKey =
-    "HIDKeyboardModifierMappingDst";
+inline constexpr const char* kIOHIDKeyboardModifierMappingSrcKey = "HIDKeyboardModifierMappingSrc";
+inline constexpr const char* kIOHIDKeyboardModifierMappingDstKey = "HIDKeyboardModifierMappingDst";
 
 // Handles. Each backend derives its own objects from these; a handle is a shared reference,
 // "the same handle" is the same object, and dropping the last reference releases it.
@@ -116,8 +113,8 @@ using IOHIDDeviceCallback = void (*)(void* context, IOReturn result, void* sende
                                      IOHIDDeviceRef device);
 // One input report. The sender is the device that sent it (compare with .get()).
 using IOHIDReportCallback = void (*)(void* context, IOReturn result, void* sender,
-                                     IOHIDReportType type, uint32_t reportID,
-                                     const uint8_t* report, int64_t reportLength);
+                                     IOHIDReportType type, uint32_t reportID, const uint8_t* report,
+                                     int64_t reportLength);
 
 // All calls are made on the main thread. A call that creates or copies hands the caller its
 // own reference.
@@ -156,15 +153,12 @@ class HIDServices {
   virtual IOReturn IOHIDDeviceOpen(const IOHIDDeviceRef& device, IOOptionBits options) = 0;
   virtual IOReturn IOHIDDeviceClose(const IOHIDDeviceRef& device, IOOptionBits options) = 0;
   virtual std::optional<std::vector<IOHIDElementRef>> IOHIDDeviceCopyMatchingElements(
-      const IOHIDDeviceRef& device, const plist::Dictionary* matching,
-      IOOptionBits options) = 0;
+      const IOHIDDeviceRef& device, const plist::Dictionary* matching, IOOptionBits options) = 0;
   virtual int64_t IOHIDElementGetLogicalMin(const IOHIDElementRef& element) = 0;
   virtual int64_t IOHIDElementGetLogicalMax(const IOHIDElementRef& element) = 0;
   virtual IOHIDValueRef IOHIDValueCreateWithIntegerValue(const IOHIDElementRef& element,
-                                                         uint64_t timeStamp,
-                                                         int64_t value) = 0;
-  virtual IOReturn IOHIDDeviceSetValue(const IOHIDDeviceRef& device,
-                                       const IOHIDElementRef& element,
+                                                         uint64_t timeStamp, int64_t value) = 0;
+  virtual IOReturn IOHIDDeviceSetValue(const IOHIDDeviceRef& device, const IOHIDElementRef& element,
                                        const IOHIDValueRef& value) = 0;
 
   // The HID event system and its services.
@@ -178,8 +172,7 @@ class HIDServices {
       const IOHIDServiceClientRef& service, std::string_view key) = 0;
   // True when the service accepted the value.
   virtual bool IOHIDServiceClientSetProperty(const IOHIDServiceClientRef& service,
-                                             std::string_view key,
-                                             const plist::Value& value) = 0;
+                                             std::string_view key, const plist::Value& value) = 0;
   // The service's registry entry ID as a number, or none.
   virtual std::optional<plist::Value> IOHIDServiceClientGetRegistryID(
       const IOHIDServiceClientRef& service) = 0;
@@ -189,8 +182,7 @@ class HIDServices {
                                                      uint64_t* entryID) = 0;
   virtual std::optional<plist::Dictionary> IORegistryEntryIDMatching(uint64_t entryID) = 0;
   // Consumes the matching dictionary; the one matching service, or none.
-  virtual io_service_t IOServiceGetMatchingService(
-      std::optional<plist::Dictionary> matching) = 0;
+  virtual io_service_t IOServiceGetMatchingService(std::optional<plist::Dictionary> matching) = 0;
   virtual IOReturn IORegistryEntryCreateIterator(const io_registry_entry_t& entry,
                                                  const char* plane, IOOptionBits options,
                                                  io_iterator_t* iterator) = 0;

@@ -10,13 +10,11 @@ Value::Value(bool value) : storage_(value) {}
 Value::Value(IntegerTag, int64_t value) : storage_(value) {}
 Value::Value(double value) : storage_(value) {}
 Value::Value(const char* value) : Value(std::string(value)) {}
-Value::Value(std::string value)
-    : storage_(std::make_shared<const std::string>(std::move(value))) {}
+Value::Value(std::string value) : storage_(std::make_shared<const std::string>(std::move(value))) {}
 Value::Value(std::string_view value) : Value(std::string(value)) {}
 Value::Value(Data value) : storage_(std::make_shared<const Data>(std::move(value))) {}
 Value::Value(Array value) : storage_(std::make_shared<const Array>(std::move(value))) {}
-Value::Value(Dictionary value)
-    : storage_(std::make_shared<const Dictionary>(std::move(value))) {}
+Value::Value(Dictionary value) : storage_(std::make_shared<const Dictionary>(std::move(value))) {}
 Value::Value(Opaque value) : storage_(std::move(value)) {}
 
 Value Value::opaque(std::string typeName) {
@@ -121,21 +119,14 @@ bool operator==(const Value& a, const Value& b) {
   }
   if (ka != kb) return false;
   switch (ka) {
-    case Kind::Boolean:
-      return *a.asBoolean() == *b.asBoolean();
-    case Kind::String:
-      return *a.asString() == *b.asString();
-    case Kind::Data:
-      return *a.asData() == *b.asData();
-    case Kind::Array:
-      return *a.asArray() == *b.asArray();
-    case Kind::Dictionary:
-      return *a.asDictionary() == *b.asDictionary();
-    case Kind::Opaque:
-      return a.asOpaque()->identity == b.asOpaque()->identity;
+    case Kind::Boolean: return *a.asBoolean() == *b.asBoolean();
+    case Kind::String: return *a.asString() == *b.asString();
+    case Kind::Data: return *a.asData() == *b.asData();
+    case Kind::Array: return *a.asArray() == *b.asArray();
+    case Kind::Dictionary: return *a.asDictionary() == *b.asDictionary();
+    case Kind::Opaque: return a.asOpaque()->identity == b.asOpaque()->identity;
     case Kind::Integer:
-    case Kind::Real:
-      break;
+    case Kind::Real: break;
   }
   return false;
 }
@@ -143,10 +134,8 @@ bool operator==(const Value& a, const Value& b) {
 bool CFPropertyListIsValid(const Value& value, Format format) {
   (void)format;  // Both formats accept the same kinds of value.
   switch (value.kind()) {
-    case Kind::Opaque:
-      return false;
-    case Kind::String:
-      return valid_utf8(*value.asString());
+    case Kind::Opaque: return false;
+    case Kind::String: return valid_utf8(*value.asString());
     case Kind::Array:
       for (const Value& element : *value.asArray()) {
         if (!CFPropertyListIsValid(element, format)) return false;
@@ -157,8 +146,7 @@ bool CFPropertyListIsValid(const Value& value, Format format) {
         if (!valid_utf8(key) || !CFPropertyListIsValid(element, format)) return false;
       }
       return true;
-    default:
-      return true;
+    default: return true;
   }
 }
 
@@ -182,9 +170,7 @@ void quote(std::ostream& out, const std::string& s) {
 
 void write(std::ostream& out, const Value& value) {
   switch (value.kind()) {
-    case Kind::Boolean:
-      out << (*value.asBoolean() ? "true" : "false");
-      break;
+    case Kind::Boolean: out << (*value.asBoolean() ? "true" : "false"); break;
     case Kind::Integer: {
       const int64_t i = *value.asInt64();
       // Key mappings are easier to read in hexadecimal.
@@ -205,9 +191,7 @@ void write(std::ostream& out, const Value& value) {
       out << text;
       break;
     }
-    case Kind::String:
-      quote(out, *value.asString());
-      break;
+    case Kind::String: quote(out, *value.asString()); break;
     case Kind::Data: {
       out << '<';
       for (uint8_t byte : *value.asData()) {
@@ -242,9 +226,7 @@ void write(std::ostream& out, const Value& value) {
       out << '}';
       break;
     }
-    case Kind::Opaque:
-      out << '<' << value.asOpaque()->typeName << '>';
-      break;
+    case Kind::Opaque: out << '<' << value.asOpaque()->typeName << '>'; break;
   }
 }
 

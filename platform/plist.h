@@ -38,16 +38,16 @@ class Value {
  public:
   Value(bool value);  // NOLINT: implicit so that tests can write {"Enabled", true}
   template <std::integral T>
-    requires(!std::same_as<T, bool>)
-  Value(T value) : Value(IntegerTag{}, static_cast<int64_t>(value)) {}  // NOLINT
-  Value(double value);                                                  // NOLINT
-  Value(const char* value);                                             // NOLINT
-  Value(std::string value);                                             // NOLINT
-  Value(std::string_view value);                                        // NOLINT
-  Value(Data value);                                                    // NOLINT
-  Value(Array value);                                                   // NOLINT
-  Value(Dictionary value);                                              // NOLINT
-  Value(Opaque value);                                                  // NOLINT
+  requires(!std::same_as<T, bool>) Value(T value)
+      : Value(IntegerTag{}, static_cast<int64_t>(value)) {}  // NOLINT
+  Value(double value);                                       // NOLINT
+  Value(const char* value);                                  // NOLINT
+  Value(std::string value);                                  // NOLINT
+  Value(std::string_view value);                             // NOLINT
+  Value(Data value);                                         // NOLINT
+  Value(Array value);                                        // NOLINT
+  Value(Dictionary value);                                   // NOLINT
+  Value(Opaque value);                                       // NOLINT
 
   // A fresh opaque object of the named foreign type, equal only to itself and its copies.
   static Value opaque(std::string typeName);

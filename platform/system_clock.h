@@ -25,8 +25,7 @@ class SystemClock {
   virtual uint64_t mach_absolute_time() = 0;
   // The sysctl call: 0 on success with *oldLength set to the bytes written, -1 on failure.
   // Only {CTL_KERN, KERN_BOOTTIME} is answered.
-  virtual int sysctl(const int* name, unsigned nameLength, void* oldValue,
-                     size_t* oldLength) = 0;
+  virtual int sysctl(const int* name, unsigned nameLength, void* oldValue, size_t* oldLength) = 0;
 };
 
 }  // namespace padwarden

@@ -84,8 +84,8 @@ IOHIDServiceClientRef KeyboardSession::copyEventServiceForDevice(const IOHIDDevi
   for (const IOHIDServiceClientRef& service : *services) {
     if (!service || !hid.IOHIDServiceClientConformsTo(service, 1, 6)) continue;
     if (!is_supported_transport(copy_service_property(service, "Transport"))) continue;
-    if (location && !number_property_equals(copy_service_property(service, "LocationID"),
-                                            *location)) {
+    if (location &&
+        !number_property_equals(copy_service_property(service, "LocationID"), *location)) {
       continue;
     }
     if (!number_property_equals(copy_service_property(service, "PrimaryUsagePage"), 1) ||
@@ -206,8 +206,7 @@ void KeyboardSession::attachServiceIfAvailable() {
         add_number(_platform.cf, *matching, kIOHIDElementUsagePageKey, 8) &&
         add_number(_platform.cf, *matching, kIOHIDElementUsageKey, 1)) {
       elements =
-          _platform.hid.IOHIDDeviceCopyMatchingElements(_device, &*matching,
-                                                        kIOHIDOptionsTypeNone);
+          _platform.hid.IOHIDDeviceCopyMatchingElements(_device, &*matching, kIOHIDOptionsTypeNone);
     }
   }
   if (!elements || elements->size() != 1) {

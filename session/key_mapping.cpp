@@ -31,8 +31,7 @@ bool entry_is(const plist::Value& entry, int64_t src, int64_t dst) {
   if (!dictionary || dictionary->size() != 2) return false;
   const plist::Value* source = entry.find(kIOHIDKeyboardModifierMappingSrcKey);
   const plist::Value* destination = entry.find(kIOHIDKeyboardModifierMappingDstKey);
-  return source && destination && *source == plist::Value(src) &&
-         *destination == plist::Value(dst);
+  return source && destination && *source == plist::Value(src) && *destination == plist::Value(dst);
 }
 
 }  // namespace
@@ -75,8 +74,8 @@ bool mapping_array_is_well_formed(const std::optional<plist::Value>& value) {
   if (!entries) return false;
   for (const plist::Value& entry : *entries) {
     if (!entry.isDictionary()) return false;
-    for (const char* key : {kIOHIDKeyboardModifierMappingSrcKey,
-                            kIOHIDKeyboardModifierMappingDstKey}) {
+    for (const char* key :
+         {kIOHIDKeyboardModifierMappingSrcKey, kIOHIDKeyboardModifierMappingDstKey}) {
       const plist::Value* number = entry.find(key);
       if (!number || !number->isNumber() || number->isFloat() || !number->asInt64()) {
         return false;

@@ -6,8 +6,7 @@
 
 namespace padwarden {
 
-bool add_number(CoreFoundation& cf, plist::Dictionary& dictionary, const char* key,
-                int32_t value) {
+bool add_number(CoreFoundation& cf, plist::Dictionary& dictionary, const char* key, int32_t value) {
   std::optional<plist::Value> number = cf.CFNumberCreateSInt32(value);
   if (!number) return false;
   dictionary.insert_or_assign(key, std::move(*number));

@@ -15,8 +15,7 @@
 namespace padwarden {
 
 // Stores a signed 32-bit number under the key; false when the number cannot be made.
-bool add_number(CoreFoundation& cf, plist::Dictionary& dictionary, const char* key,
-                int32_t value);
+bool add_number(CoreFoundation& cf, plist::Dictionary& dictionary, const char* key, int32_t value);
 
 // {"DeviceUsagePage": 1, "DeviceUsage": 6}: every keyboard. None when it cannot be built.
 std::optional<plist::Dictionary> create_keyboard_matching(CoreFoundation& cf);

@@ -138,8 +138,7 @@ bool KeyboardSession::clearMappingRestoringOriginal(bool restoreOriginal) {
       setError(texts::kCouldNotRestoreMapping);
       return false;
     };
-    if (!_platform.hid.IOHIDServiceClientSetProperty(_service, kIOHIDUserKeyMappingKey,
-                                                     *restore)) {
+    if (!_platform.hid.IOHIDServiceClientSetProperty(_service, kIOHIDUserKeyMappingKey, *restore)) {
       return restoreFailed();
     }
     wrote = true;

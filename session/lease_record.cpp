@@ -19,8 +19,8 @@ std::optional<std::string> current_boot_session_identifier(SystemClock& clock) {
   return text;
 }
 
-std::optional<std::string> event_service_registry_id_string(
-    HIDServices& hid, const IOHIDServiceClientRef& service) {
+std::optional<std::string> event_service_registry_id_string(HIDServices& hid,
+                                                            const IOHIDServiceClientRef& service) {
   if (!service) return std::nullopt;
   const std::optional<plist::Value> entryID = hid.IOHIDServiceClientGetRegistryID(service);
   if (!entryID || !entryID->isNumber()) return std::nullopt;
@@ -58,11 +58,10 @@ bool lease_record_is_sound(const plist::Value& record) {
 
 LeaseVerdict judge_lease_record(const plist::Value& record, const LeaseIdentity& current) {
   if (!lease_record_is_sound(record)) return LeaseVerdict::Corrupt;
-  const bool same = *record.find(kLeaseBootSessionKey)->asString() == current.bootSession &&
-                    *record.find(kLeaseDeviceRegistryIDKey)->asString() ==
-                        current.deviceRegistryID &&
-                    *record.find(kLeaseServiceRegistryIDKey)->asString() ==
-                        current.serviceRegistryID;
+  const bool same =
+      *record.find(kLeaseBootSessionKey)->asString() == current.bootSession &&
+      *record.find(kLeaseDeviceRegistryIDKey)->asString() == current.deviceRegistryID &&
+      *record.find(kLeaseServiceRegistryIDKey)->asString() == current.serviceRegistryID;
   return same ? LeaseVerdict::Valid : LeaseVerdict::Stale;
 }
 

@@ -1,7 +1,7 @@
 // Creation, start and stop, the enable switch, the Input Monitoring request, the status texts
 // and the derived properties of a keyboard session.
-#include "session/keyboard_session.h"
 #include "session/keyboard_matching.h"
+#include "session/keyboard_session.h"
 #include "session/session_texts.h"
 
 namespace padwarden {
@@ -34,8 +34,7 @@ void keyboard_input_report(void* context, IOReturn result, void* sender, IOHIDRe
 
 // The stored logical Num Lock: this keyboard's own key, then the two older shared keys, else on.
 bool load_logical_state(UserDefaults& defaults, const std::string& keyboardKey) {
-  for (std::string_view key : {std::string_view(keyboardKey),
-                               preference_keys::kLogicalNumLockOn,
+  for (std::string_view key : {std::string_view(keyboardKey), preference_keys::kLogicalNumLockOn,
                                preference_keys::kLastCommandedState}) {
     if (defaults.objectForKey(key)) return defaults.boolForKey(key);
   }
@@ -48,9 +47,9 @@ std::shared_ptr<KeyboardSession> KeyboardSession::create(const Platform& platfor
                                                          std::string targetRegistryID,
                                                          std::string preferenceIdentity,
                                                          StatusHandler statusHandler) {
-  return std::shared_ptr<KeyboardSession>(new KeyboardSession(
-      platform, std::move(targetRegistryID), std::move(preferenceIdentity),
-      std::move(statusHandler)));
+  return std::shared_ptr<KeyboardSession>(new KeyboardSession(platform, std::move(targetRegistryID),
+                                                              std::move(preferenceIdentity),
+                                                              std::move(statusHandler)));
 }
 
 KeyboardSession::KeyboardSession(const Platform& platform, std::string targetRegistryID,
@@ -91,8 +90,7 @@ bool KeyboardSession::keyHeld() const {
 }
 
 bool KeyboardSession::isCleanupPending() const {
-  return _leaseDeletionPending || _disablePending ||
-         _postRestoreAction != PostRestoreAction::None;
+  return _leaseDeletionPending || _disablePending || _postRestoreAction != PostRestoreAction::None;
 }
 
 bool KeyboardSession::isReady() const {

@@ -30,10 +30,9 @@ bool KeyboardSession::persistMappingLease() {
   if (_leaseDeletionPending && !clearPersistentMappingLease()) return false;
 
   const std::optional<LeaseIdentity> identity = current_identity(_platform, _device, _service);
-  const std::optional<plist::Value> original = copy_normalized_mapping(_platform.cf,
-                                                                       _originalMapping);
-  if (!identity || !original ||
-      !plist::CFPropertyListIsValid(*original, plist::Format::Binary)) {
+  const std::optional<plist::Value> original =
+      copy_normalized_mapping(_platform.cf, _originalMapping);
+  if (!identity || !original || !plist::CFPropertyListIsValid(*original, plist::Format::Binary)) {
     setError(texts::kCouldNotIdentifyMapping);
     return false;
   }

@@ -46,7 +46,8 @@ inline constexpr const char* kFinishCleanupFirst =
     "Finish the pending keyboard mapping cleanup before enabling keypad handling.";
 inline constexpr const char* kCouldNotEnumerate =
     "Could not enumerate the keyboard HID device safely.";
-inline constexpr const char* kCouldNotOpenDevice = "Could not open the keyboard HID device (0x%08x).";
+inline constexpr const char* kCouldNotOpenDevice =
+    "Could not open the keyboard HID device (0x%08x).";
 inline constexpr const char* kUnexpectedMappingType =
     "The keyboard UserKeyMapping has an unexpected type; leaving it unchanged.";
 inline constexpr const char* kCouldNotVerifyIdentity =

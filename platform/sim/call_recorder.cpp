@@ -2,8 +2,7 @@
 
 namespace padwarden::sim {
 
-CallRecorder::Outcome CallRecorder::begin(std::string_view op, std::string detail,
-                                          bool canFail) {
+CallRecorder::Outcome CallRecorder::begin(std::string_view op, std::string detail, bool canFail) {
   Outcome outcome;
   if (canFail) {
     seen_.resize(rules_.size(), 0);

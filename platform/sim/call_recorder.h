@@ -84,8 +84,7 @@ struct ProcessLink {
 // Opened by a simulated service at the start of each call the program makes.
 class CallScope {
  public:
-  CallScope(ProcessLink& link, std::string_view op, std::string detail = {},
-            bool canFail = true);
+  CallScope(ProcessLink& link, std::string_view op, std::string detail = {}, bool canFail = true);
   ~CallScope();
   CallScope(const CallScope&) = delete;
   CallScope& operator=(const CallScope&) = delete;

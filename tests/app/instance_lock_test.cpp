@@ -64,7 +64,8 @@ TEST_F(InstanceLockTest, SecondCopyIsToldAndEndsWithStatusZero) {
   // second copy of the program would.
   const InstanceLock second = take(root.string());
   EXPECT_FALSE(second.held());
-  EXPECT_EQ(report(second.error), std::make_pair(std::string("Padwarden is already running.\n"), 0));
+  EXPECT_EQ(report(second.error),
+            std::make_pair(std::string("Padwarden is already running.\n"), 0));
 }
 
 TEST_F(InstanceLockTest, LeftoverFileAndFolderAreReusedOnceTheHolderIsGone) {
@@ -100,26 +101,27 @@ TEST_P(InstanceLockRefusals, NameTheSystemsReasonAndEndWithStatusTwo) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, InstanceLockRefusals,
-    ::testing::Values(
-        Refusal{"SymbolicLink",
-                [](const fs::path& s) {
-                  fs::create_directories(s / "Padwarden");
-                  fs::create_symlink(s / "elsewhere", s / "Padwarden" / "instance.lock");
-                },
-                ELOOP},
-        Refusal{"NamedPipe",
-                [](const fs::path& s) {
-                  fs::create_directories(s / "Padwarden");
-                  ASSERT_EQ(::mkfifo((s / "Padwarden" / "instance.lock").c_str(), 0600), 0);
-                },
-                EACCES},
-        Refusal{"PlainFileWhereTheFolderBelongs",
-                [](const fs::path& s) {
-                  fs::create_directories(s);
-                  std::FILE* f = std::fopen((s / "Padwarden").c_str(), "w");
-                  std::fclose(f);
-                },
-                EACCES}),
+    ::testing::Values(Refusal{"SymbolicLink",
+                              [](const fs::path& s) {
+                                fs::create_directories(s / "Padwarden");
+                                fs::create_symlink(s / "elsewhere",
+                                                   s / "Padwarden" / "instance.lock");
+                              },
+                              ELOOP},
+                      Refusal{"NamedPipe",
+                              [](const fs::path& s) {
+                                fs::create_directories(s / "Padwarden");
+                                ASSERT_EQ(
+                                    ::mkfifo((s / "Padwarden" / "instance.lock").c_str(), 0600), 0);
+                              },
+                              EACCES},
+                      Refusal{"PlainFileWhereTheFolderBelongs",
+                              [](const fs::path& s) {
+                                fs::create_directories(s);
+                                std::FILE* f = std::fopen((s / "Padwarden").c_str(), "w");
+                                std::fclose(f);
+                              },
+                              EACCES}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(InstanceLockTest, MissingSupportFolderIsENOENT) {

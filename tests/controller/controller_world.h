@@ -12,8 +12,8 @@
 
 #include "controller/vevozo_vudararire.h"
 #include "platform/sim/world.h"
-#include "tests/support/safety_monitor.h"
 #include "tests/session/session_world.h"
+#include "tests/support/safety_monitor.h"
 
 namespace padwarden::testing {
 

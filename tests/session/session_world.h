@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "platform/sim/world.h"
-#include "tests/support/safety_monitor.h"
 #include "session/keyboard_session.h"
+#include "tests/support/safety_monitor.h"
 
 namespace padwarden::testing {
 

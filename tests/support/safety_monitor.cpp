@@ -30,8 +30,8 @@ std::optional<plist::Value> SafetyMonitor::storedLease(const std::string& name) 
   const std::optional<uint64_t> id = world_.deviceRegistryID(name);
   if (!id) return std::nullopt;
   const plist::Dictionary& values = world_.disk().values;
-  auto it = values.find(std::string(preference_keys::kMappingLeasePrefix) +
-                        registry_id_string(*id));
+  auto it =
+      values.find(std::string(preference_keys::kMappingLeasePrefix) + registry_id_string(*id));
   if (it == values.end()) return std::nullopt;
   return it->second;
 }
