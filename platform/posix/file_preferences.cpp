@@ -111,7 +111,7 @@ FilePreferences::FilePreferences(std::filesystem::path folder, std::string fileN
   ReadResult result = readFile(dir.fd(), false);
   switch (result.outcome) {
     case ReadOutcome::Missing: break;
-    case ReadOutcome::Loaded: cache_ = std::move(result.values); break;
+    case ReadOutcome::Loaded: cache_.saved(std::move(result.values)); break;
     case ReadOutcome::Corrupt: moveAside(dir.fd(), result.reason, true); break;
     case ReadOutcome::Refused:
       say("Padwarden: not using the preferences file " + path_.string() + ": " + result.reason +
@@ -121,7 +121,7 @@ FilePreferences::FilePreferences(std::filesystem::path folder, std::string fileN
 }
 
 FilePreferences::~FilePreferences() {
-  if (pending_.empty()) return;
+  if (!cache_.hasPending()) return;
   try {
     CFPreferencesAppSynchronize();
   } catch (...) {
@@ -158,8 +158,7 @@ std::unique_ptr<FilePreferences> FilePreferences::forCurrentUser() {
 }
 
 std::optional<plist::Value> FilePreferences::lookup(std::string_view key) const {
-  if (auto it = cache_.find(key); it != cache_.end()) return it->second;
-  return std::nullopt;
+  return cache_.lookup(key);
 }
 
 void FilePreferences::change(std::string_view key, std::optional<plist::Value> value) {
@@ -168,11 +167,8 @@ void FilePreferences::change(std::string_view key, std::optional<plist::Value> v
     if (!binary_plist_can_encode(plist::Value(plist::Dictionary{{std::string(key), *value}}))) {
       return;
     }
-    cache_.insert_or_assign(std::string(key), std::move(*value));
-  } else if (auto it = cache_.find(key); it != cache_.end()) {
-    cache_.erase(it);
   }
-  pending_.emplace(key);
+  cache_.change(key, std::move(value));
 }
 
 std::optional<plist::Value> FilePreferences::objectForKey(std::string_view key) {
@@ -340,14 +336,7 @@ bool FilePreferences::CFPreferencesAppSynchronize() {
   }
 
   // What others saved, with our pending changes on top.
-  plist::Dictionary merged = std::move(current.values);
-  for (const std::string& key : pending_) {
-    if (auto it = cache_.find(key); it != cache_.end()) {
-      merged.insert_or_assign(key, it->second);
-    } else if (auto old = merged.find(key); old != merged.end()) {
-      merged.erase(old);
-    }
-  }
+  plist::Dictionary merged = cache_.merged(std::move(current.values));
 
   std::optional<std::vector<uint8_t>> bytes = encode_binary_plist(plist::Value(merged));
   if (!bytes) return false;  // only when the whole exceeds the format's limits
@@ -363,8 +352,7 @@ bool FilePreferences::CFPreferencesAppSynchronize() {
   if (injected(Step::SyncFolder) || retry_eintr([&] { return ::fsync(dir.fd()); }) != 0) {
     return false;
   }
-  cache_ = std::move(merged);
-  pending_.clear();
+  cache_.saved(std::move(merged));
   return true;
 }
 

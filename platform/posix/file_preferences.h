@@ -45,6 +45,7 @@
 
 #include "platform/plist.h"
 #include "platform/preferences.h"
+#include "platform/preferences_cache.h"
 
 namespace padwarden {
 
@@ -86,7 +87,7 @@ class FilePreferences final : public UserDefaults, public AppPreferences {
   void CFPreferencesSetAppValue(std::string_view key, std::optional<plist::Value> value) override;
   bool CFPreferencesAppSynchronize() override;
 
-  bool hasPendingChanges() const { return !pending_.empty(); }
+  bool hasPendingChanges() const { return cache_.hasPending(); }
   const std::filesystem::path& folder() const { return folder_; }
   // The file's path (empty for the empty folder's store).
   const std::filesystem::path& path() const { return path_; }
@@ -114,8 +115,7 @@ class FilePreferences final : public UserDefaults, public AppPreferences {
   std::string fileName_;
   std::filesystem::path path_;
   FaultHook hook_;
-  plist::Dictionary cache_;
-  std::set<std::string, std::less<>> pending_;  // keys changed since the last save
+  PreferencesCache cache_;
 };
 
 }  // namespace padwarden

@@ -64,8 +64,7 @@ InMemoryPreferences::InMemoryPreferences(PreferencesDisk& disk, ProcessLink& lin
 std::optional<plist::Value> InMemoryPreferences::read(std::string_view op, std::string_view key) {
   CallScope scope(link_, op, std::string(key));
   if (scope.dead()) return std::nullopt;
-  std::optional<plist::Value> value;
-  if (auto it = cache_.find(key); it != cache_.end()) value = it->second;
+  std::optional<plist::Value> value = cache_.lookup(key);
   if (scope.fails()) return different_from(value);
   return value;
 }
@@ -75,12 +74,7 @@ void InMemoryPreferences::write(std::string_view op, std::string_view key,
   CallScope scope(link_, op, std::move(detail));
   if (scope.fails()) return;  // a dropped write, or a dead process
   if (value && !plist::CFPropertyListIsValid(*value, plist::Format::Binary)) return;
-  if (value) {
-    cache_.insert_or_assign(std::string(key), std::move(*value));
-  } else if (auto it = cache_.find(key); it != cache_.end()) {
-    cache_.erase(it);
-  }
-  pending_.emplace(key);
+  cache_.change(key, std::move(value));
 }
 
 std::optional<plist::Value> InMemoryPreferences::objectForKey(std::string_view key) {
@@ -90,8 +84,7 @@ std::optional<plist::Value> InMemoryPreferences::objectForKey(std::string_view k
 bool InMemoryPreferences::boolForKey(std::string_view key) {
   CallScope scope(link_, "boolForKey", std::string(key));
   if (scope.dead()) return false;
-  std::optional<plist::Value> value;
-  if (auto it = cache_.find(key); it != cache_.end()) value = it->second;
+  const std::optional<plist::Value> value = cache_.lookup(key);
   const bool result = preference_value_as_bool(value);
   return scope.fails() ? !result : result;
 }
@@ -114,12 +107,12 @@ void InMemoryPreferences::CFPreferencesSetAppValue(std::string_view key,
 
 bool InMemoryPreferences::CFPreferencesAppSynchronize() {
   CallScope scope(link_, "CFPreferencesAppSynchronize",
-                  std::to_string(pending_.size()) + " pending");
+                  std::to_string(cache_.pendingCount()) + " pending");
   if (scope.fails()) return false;  // a failure, or a dead process
   if (scope.lies()) {
     // Answers true, saves nothing, and no longer knows that anything was pending; the cache
     // still shows the change, so a read-back agrees until the process dies.
-    pending_.clear();
+    cache_.forgetPending();
     return true;
   }
   save();
@@ -127,22 +120,14 @@ bool InMemoryPreferences::CFPreferencesAppSynchronize() {
 }
 
 void InMemoryPreferences::save() {
-  // Our pending changes go to the disk; for every other key the disk's value (what others
-  // saved) replaces ours, so afterwards the cache is exactly what the disk holds.
-  for (const std::string& key : pending_) {
-    if (auto it = cache_.find(key); it != cache_.end()) {
-      disk_.values.insert_or_assign(key, it->second);
-    } else if (auto on_disk = disk_.values.find(key); on_disk != disk_.values.end()) {
-      disk_.values.erase(on_disk);
-    }
-  }
-  pending_.clear();
-  cache_ = disk_.values;
+  // Afterwards the view is exactly what the disk holds, including what others saved.
+  disk_.values = cache_.merged(std::move(disk_.values));
+  cache_.saved(disk_.values);
 }
 
 void InMemoryPreferences::saveOnExit() {
   if (!link_.alive) return;
-  if (!pending_.empty()) save();
+  if (cache_.hasPending()) save();
 }
 
 }  // namespace padwarden::sim

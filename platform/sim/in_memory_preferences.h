@@ -11,6 +11,7 @@
 
 #include "platform/plist.h"
 #include "platform/preferences.h"
+#include "platform/preferences_cache.h"
 #include "platform/sim/call_recorder.h"
 
 namespace padwarden::sim {
@@ -54,7 +55,7 @@ class InMemoryPreferences final : public UserDefaults, public AppPreferences {
   // Not a call of the program: not recorded, cannot fail. Does nothing once the process has
   // died: a crash loses what is pending.
   void saveOnExit();
-  bool hasPendingChanges() const { return !pending_.empty(); }
+  bool hasPendingChanges() const { return cache_.hasPending(); }
 
  private:
   PreferencesDisk& disk_;
@@ -64,8 +65,7 @@ class InMemoryPreferences final : public UserDefaults, public AppPreferences {
              std::string detail);
   void save();
 
-  plist::Dictionary cache_;
-  std::set<std::string, std::less<>> pending_;  // keys changed since the last save
+  PreferencesCache cache_;
 };
 
 }  // namespace padwarden::sim
