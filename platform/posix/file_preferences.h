@@ -88,6 +88,8 @@ class FilePreferences final : public UserDefaults, public AppPreferences {
   bool CFPreferencesAppSynchronize() override;
 
   bool hasPendingChanges() const { return cache_.hasPending(); }
+  // The process died: what it did not save is gone, and the destructor saves nothing.
+  void discardPendingChanges() { cache_.forgetPending(); }
   const std::filesystem::path& folder() const { return folder_; }
   // The file's path (empty for the empty folder's store).
   const std::filesystem::path& path() const { return path_; }

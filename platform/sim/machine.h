@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/plist.h"
+#include "platform/sim/desktop.h"
 #include "platform/sim/key_events.h"
 #include "platform/sim/keyboard.h"
 #include "platform/sim/registry.h"
@@ -52,6 +53,7 @@ class Machine {
   Registry registry;
   InputMonitoring permission = InputMonitoring::Granted;
   TypedLog typed;
+  Desktop desktop;
   // The timestamp of the last HID value a program made (IOHIDValueCreateWithIntegerValue).
   std::optional<uint64_t> lastValueTimestamp;
 

@@ -11,13 +11,18 @@ World::World() = default;
 World::~World() {
   // Program objects still queued on the live process go before the machine they refer to.
   crash();
+  for (auto& process : processes_) process->releaseProgram();
   processes_.clear();
 }
 
-Process& World::launch() {
+Process& World::launch(const std::vector<std::string>& arguments) {
   crash();
-  processes_.push_back(
-      std::make_unique<Process>(processes_.size() + 1, machine_, recorder_, disk_));
+  // What the dead process's main held goes now, outside any of its callbacks.
+  if (!processes_.empty()) processes_.back()->releaseProgram();
+  std::vector<std::string> argv{machine_.desktop.bundlePath + "/Contents/MacOS/Padwarden"};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  processes_.push_back(std::make_unique<Process>(processes_.size() + 1, machine_, recorder_,
+                                                 disk_, std::move(argv)));
   return *processes_.back();
 }
 
@@ -37,6 +42,14 @@ void World::exit() {
 void World::reboot(double downtimeSeconds) {
   crash();
   machine_.reboot(seconds_to_nanoseconds(downtimeSeconds));
+}
+
+void World::sleep() {
+  if (Process* live = process()) live->application().post(WorkspaceNotification::WillSleep);
+}
+
+void World::wake() {
+  if (Process* live = process()) live->application().post(WorkspaceNotification::DidWake);
 }
 
 size_t World::advance(double seconds) {

@@ -36,8 +36,9 @@ class World {
   uint64_t now() const { return machine_.clock.now(); }  // nanoseconds since boot
   const BootTimeValue& bootTime() const { return machine_.bootTime(); }
 
-  // Starts the program's process (a running one is killed first: one at a time).
-  Process& launch();
+  // Starts the program's process (a running one is killed first: one at a time), with its
+  // argument list (the executable's path inside the installed bundle comes first).
+  Process& launch(const std::vector<std::string>& arguments = {});
   // The live process, or null.
   Process* process();
   // Every process launched, oldest first; dead ones stay, inert.
@@ -51,6 +52,11 @@ class World {
   // old one ended (monotonic clock back to 0) and registers every plugged device again with
   // IDs from the restarted counter. Held keys and element values are gone.
   void reboot(double downtimeSeconds = 30);
+
+  // The machine goes to sleep, or wakes: the live process's workspace observers hear of it.
+  void sleep();
+  void wake();
+  Desktop& desktop() { return machine_.desktop; }
 
   // Move virtual time, running the live process's due callbacks (only the clock moves when
   // none is live). Answer the number of callbacks run.
