@@ -1,0 +1,65 @@
+#include "desk/help.h"
+
+namespace padwarden::desk {
+
+const char* const kHelpText = R"(Usage:
+  padwarden                 run Padwarden at the desk: a simulated Mac with one USB keyboard
+                            "kb1" plugged in and Input Monitoring granted, in real time, with
+                            your preferences in $XDG_CONFIG_HOME/Padwarden and the per-user
+                            instance lock in $XDG_DATA_HOME/Padwarden. Type commands at the
+                            prompt; "exit" (or end of input) quits Padwarden and the desk.
+  padwarden --script FILE   run a script (FILE "-" reads standard input) in virtual time, on
+                            an in-memory preferences store and a temporary lock folder.
+                            Nothing is plugged in or launched until the script says so.
+                            Exit status: 0 when every expectation held, 1 at the first that
+                            failed (its line, what was expected and what was found are
+                            printed), 2 for a line that is not a valid command.
+  padwarden --icons DIR     write the status icons as PNG, 16 and 32 pixels, into DIR.
+  padwarden --help          this text.
+
+Commands (one a line; "#" starts a comment):
+  plug NAME [transport=usb|bluetooth|ble|OTHER] [builtin] [virtual] [mouse] [uid=TEXT]
+            [serial=TEXT vendor=N product=N] [report-ids] [leds=N]
+                            plug a keyboard in (a known NAME alone: again, as before)
+  unplug NAME
+  press NAME KEY...         keys go down, one report each; the keys typed are shown
+  release NAME KEY...
+  tap NAME KEY...           press and release each key in turn
+                            keys: numlock kp0..kp9 kpdot lshift rshift lctrl capslock a..z
+  wait SECONDS              time passes (decimal seconds)
+  click TEXT                choose the menu item whose title starts with TEXT
+  permission granted|denied|ask
+                            Input Monitoring; ask: granted as soon as Padwarden requests it
+  map NAME none|[]|SRC:DST...
+                            another program sets the keyboard's "UserKeyMapping" (Src and
+                            Dst in hexadecimal, e.g. 0x700000039:0x7000000E0)
+  launch [ARG...]           start Padwarden (e.g. launch --post-install)
+  crash                     Padwarden dies at once; what it did not save is lost
+  sleep, wake               the machine goes to sleep, or wakes up
+  reboot                    the machine restarts (mappings are gone; keyboards stay)
+  install PATH              where Padwarden.app is installed (default /Applications)
+  login status N            the login-item status the system reports (0 to 3, or other)
+  login register enables|approval|fails|fails-silently
+                            what registering Padwarden as a login item does
+  settings available|unavailable
+                            whether System Settings can be opened
+  menu                      show the status item and menu
+Expectations (a failed one stops a script):
+  expect line TEXT          some menu line reads exactly TEXT
+  expect icon on|off
+  expect tooltip TEXT|none  the tooltip of the mapping line
+  expect led NAME on|off
+  expect mapping NAME original|numeric|navigation
+                            original: what anyone but Padwarden last set (none and an
+                            empty array count as the same)
+  expect typed NAME KEY...|none
+                            the key-down events of the last press or tap on NAME; the
+                            navigation keys read home end up down left right pageup
+                            pagedown insert deleteforward
+  expect alert TEXT         an alert with that title since the last "expect alert"
+  expect log TEXT           a system-log line reads exactly TEXT
+  expect lease NAME yes|no  a mapping lease for the keyboard is saved
+  expect running yes|no
+)";
+
+}  // namespace padwarden::desk

@@ -1,0 +1,17 @@
+// Runs a desk script: commands one a line in virtual time, on the world's in-memory
+// preferences store and a temporary lock folder. Called by the desk's main for --script.
+#pragma once
+
+#include <istream>
+#include <ostream>
+#include <string>
+
+namespace padwarden::desk {
+
+// Answers the exit status: 0 when every line ran and every expectation held; 1 at the first
+// expectation that failed (its line number, what was expected and what was found go to
+// `err`); 2 for a line that is not a valid command, or when no temporary folder can be made.
+int run_script(std::istream& in, const std::string& sourceName, std::ostream& out,
+               std::ostream& err);
+
+}  // namespace padwarden::desk
