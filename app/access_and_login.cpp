@@ -81,12 +81,9 @@ void PadwardenAppDelegate::toggleLogin() {
 
 std::string PadwardenAppDelegate::loginTitle() {
   switch (_app.loginItems.status()) {
-    case SMAppServiceStatusNotRegistered:
-      return app_texts::kLoginOff;
-    case SMAppServiceStatusRequiresApproval:
-      return app_texts::kLoginApproval;
-    case SMAppServiceStatusNotFound:
-      return app_texts::kLoginUnsigned;
+    case SMAppServiceStatusNotRegistered: return app_texts::kLoginOff;
+    case SMAppServiceStatusRequiresApproval: return app_texts::kLoginApproval;
+    case SMAppServiceStatusNotFound: return app_texts::kLoginUnsigned;
     default:  // enabled, or a value the platform added since
       return app_texts::kLoginOn;
   }

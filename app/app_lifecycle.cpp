@@ -6,13 +6,12 @@
 
 namespace padwarden {
 
-std::shared_ptr<PadwardenAppDelegate> PadwardenAppDelegate::create(
-    const Platform& platform, const ApplicationPlatform& app) {
+std::shared_ptr<PadwardenAppDelegate> PadwardenAppDelegate::create(const Platform& platform,
+                                                                   const ApplicationPlatform& app) {
   return std::shared_ptr<PadwardenAppDelegate>(new PadwardenAppDelegate(platform, app));
 }
 
-PadwardenAppDelegate::PadwardenAppDelegate(const Platform& platform,
-                                           const ApplicationPlatform& app)
+PadwardenAppDelegate::PadwardenAppDelegate(const Platform& platform, const ApplicationPlatform& app)
     : _platform(platform), _app(app) {}
 
 PadwardenAppDelegate::~PadwardenAppDelegate() = default;

@@ -6,17 +6,25 @@
 
 namespace padwarden {
 
-int padwarden_main(const std::optional<std::string>& supportFolder, std::FILE* err,
-                   Application& application, const DelegateFactory& makeDelegate) {
+std::variant<StartedProgram, int> start_padwarden(const std::optional<std::string>& supportFolder,
+                                                  std::FILE* err, Application& application,
+                                                  const DelegateFactory& makeDelegate) {
   InstanceLock lock = acquire_instance_lock(supportFolder);
   if (!lock.held()) return report_instance_lock_failure(lock.error, err);
 
-  // The only owning reference to the delegate for the whole run.
-  std::shared_ptr<ApplicationDelegate> delegate = makeDelegate();
-  application.setDelegate(delegate);
+  StartedProgram program{lock.fd, makeDelegate()};
+  application.setDelegate(program.delegate);
   application.run();
-  close(lock.fd);
-  delegate.reset();
+  return program;
+}
+
+int padwarden_main(const std::optional<std::string>& supportFolder, std::FILE* err,
+                   Application& application, const DelegateFactory& makeDelegate) {
+  auto started = start_padwarden(supportFolder, err, application, makeDelegate);
+  if (const int* status = std::get_if<int>(&started)) return *status;
+  StartedProgram& program = std::get<StartedProgram>(started);
+  close(program.lockFd);
+  program.delegate.reset();
   return 0;
 }
 

@@ -232,7 +232,8 @@ Outcome Desk::keys(const std::vector<std::string>& w) {
   std::vector<uint8_t> usages;
   for (size_t i = 2; i < w.size(); ++i) {
     std::optional<uint8_t> usage = key_usage(w[i]);
-    if (!usage) return Outcome::error("unknown key \"" + w[i] + "\"; keys: " + pressable_key_names());
+    if (!usage)
+      return Outcome::error("unknown key \"" + w[i] + "\"; keys: " + pressable_key_names());
     usages.push_back(*usage);
   }
 
@@ -252,7 +253,8 @@ Outcome Desk::keys(const std::vector<std::string>& w) {
   std::vector<std::string> typed;
   const auto& log = world_.typed().keys();
   for (size_t i = before; i < log.size(); ++i) {
-    if (log[i].keyboard == name && log[i].down) typed.push_back(key_name(log[i].usagePage, log[i].usage));
+    if (log[i].keyboard == name && log[i].down)
+      typed.push_back(key_name(log[i].usagePage, log[i].usage));
   }
   lastTyped_[name] = typed;
   out_ << name << " typed:";
@@ -266,16 +268,14 @@ Outcome Desk::click(const std::string& text) {
   sim::Process* process = world_.process();
   if (!process) return Outcome::error(kNotRunning);
   switch (process->application().choose(text)) {
-    case sim::MenuChoice::Chosen:
-      return Outcome::ok();
+    case sim::MenuChoice::Chosen: return Outcome::ok();
     case sim::MenuChoice::Disabled:
       out_ << "(\"" << text << "\" is disabled; nothing happens)\n";
       return Outcome::ok();
     case sim::MenuChoice::DisplayOnly:
       out_ << "(\"" << text << "\" is a display line; nothing happens)\n";
       return Outcome::ok();
-    case sim::MenuChoice::NotFound:
-      break;
+    case sim::MenuChoice::NotFound: break;
   }
   return Outcome::error("no menu item starts with \"" + text + "\"");
 }
@@ -317,7 +317,8 @@ Outcome Desk::map(const std::vector<std::string>& w) {
         destination = parse_integer(w[i].substr(colon + 1), 16);
       }
       if (!source || !destination) {
-        return Outcome::error("a mapping entry is SRC:DST in hexadecimal, e.g. 0x700000039:0x7000000E0");
+        return Outcome::error(
+            "a mapping entry is SRC:DST in hexadecimal, e.g. 0x700000039:0x7000000E0");
       }
       entries.push_back(plist::Dictionary{{kIOHIDKeyboardModifierMappingSrcKey, *source},
                                           {kIOHIDKeyboardModifierMappingDstKey, *destination}});
@@ -335,14 +336,20 @@ Outcome Desk::login(const std::vector<std::string>& w) {
     return Outcome::ok();
   }
   if (w.size() == 3 && w[1] == "register") {
-    if (w[2] == "enables") desktop.onRegister = sim::LoginRegistration::Enables;
-    else if (w[2] == "approval") desktop.onRegister = sim::LoginRegistration::RequiresApproval;
-    else if (w[2] == "fails") desktop.onRegister = sim::LoginRegistration::FailsWithError;
-    else if (w[2] == "fails-silently") desktop.onRegister = sim::LoginRegistration::FailsSilently;
-    else return Outcome::error("usage: login register enables|approval|fails|fails-silently");
+    if (w[2] == "enables")
+      desktop.onRegister = sim::LoginRegistration::Enables;
+    else if (w[2] == "approval")
+      desktop.onRegister = sim::LoginRegistration::RequiresApproval;
+    else if (w[2] == "fails")
+      desktop.onRegister = sim::LoginRegistration::FailsWithError;
+    else if (w[2] == "fails-silently")
+      desktop.onRegister = sim::LoginRegistration::FailsSilently;
+    else
+      return Outcome::error("usage: login register enables|approval|fails|fails-silently");
     return Outcome::ok();
   }
-  return Outcome::error("usage: login status N | login register enables|approval|fails|fails-silently");
+  return Outcome::error(
+      "usage: login status N | login register enables|approval|fails|fails-silently");
 }
 
 Outcome Desk::expect(const std::vector<std::string>& w, const std::string& line) {
@@ -352,7 +359,8 @@ Outcome Desk::expect(const std::vector<std::string>& w, const std::string& line)
   const size_t n = w.size();
 
   if (what == "running") {
-    if (n != 3 || (w[2] != "yes" && w[2] != "no")) return Outcome::error("usage: expect running yes|no");
+    if (n != 3 || (w[2] != "yes" && w[2] != "no"))
+      return Outcome::error("usage: expect running yes|no");
     return expect_word(running() ? "yes" : "no", w[2]);
   }
   if (what == "alert") {
@@ -375,7 +383,8 @@ Outcome Desk::expect(const std::vector<std::string>& w, const std::string& line)
     return Outcome::failed("expected the system-log line \"" + rest + "\", found none such");
   }
   if (what == "led") {
-    if (n != 4 || (w[3] != "on" && w[3] != "off")) return Outcome::error("usage: expect led NAME on|off");
+    if (n != 4 || (w[3] != "on" && w[3] != "off"))
+      return Outcome::error("usage: expect led NAME on|off");
     if (!world_.isPlugged(w[2])) return Outcome::error(w[2] + " is not plugged in");
     const std::optional<int64_t> led = world_.ledValue(w[2]);
     return expect_word(led && *led != 0 ? "on" : "off", w[3]);
@@ -385,7 +394,8 @@ Outcome Desk::expect(const std::vector<std::string>& w, const std::string& line)
     return expectMapping(w[2], w[3]);
   }
   if (what == "lease") {
-    if (n != 4 || (w[3] != "yes" && w[3] != "no")) return Outcome::error("usage: expect lease NAME yes|no");
+    if (n != 4 || (w[3] != "yes" && w[3] != "no"))
+      return Outcome::error("usage: expect lease NAME yes|no");
     return expectLease(w[2], w[3]);
   }
   if (what == "typed") {
@@ -403,10 +413,12 @@ Outcome Desk::expect(const std::vector<std::string>& w, const std::string& line)
 
   // The rest reads the status item and its menu.
   sim::Process* process = world_.process();
-  if (!process) return Outcome::failed(std::string("expected ") + what + " " + rest + ", found " + kNotRunning);
+  if (!process)
+    return Outcome::failed(std::string("expected ") + what + " " + rest + ", found " + kNotRunning);
   const Snapshot s = snapshot();
   if (what == "icon") {
-    if (n != 3 || (w[2] != "on" && w[2] != "off")) return Outcome::error("usage: expect icon on|off");
+    if (n != 3 || (w[2] != "on" && w[2] != "off"))
+      return Outcome::error("usage: expect icon on|off");
     return expect_word(s.iconOn ? "on" : "off", w[2]);
   }
   if (what == "line") {

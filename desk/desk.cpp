@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/instance_lock.h"
 #include "app/padwarden_app_delegate.h"
+#include "app/padwarden_main.h"
 #include "platform/posix/file_preferences.h"
 
 namespace padwarden::desk {
@@ -24,48 +24,48 @@ Desk::~Desk() = default;
 
 std::optional<int> Desk::launch(const std::vector<std::string>& arguments) {
   sim::Process& process = world_.launch(arguments);
-
-  // main: the per-user lock before anything else, with its line on standard error.
-  InstanceLock lock = acquire_instance_lock(settings_.lockFolder);
-  if (!lock.held()) {
-    char* text = nullptr;
-    size_t size = 0;
-    std::FILE* err = open_memstream(&text, &size);
-    const int status = report_instance_lock_failure(lock.error, err ? err : stderr);
-    if (err) std::fclose(err);
-    std::ostream& errors = settings_.mainErrors ? *settings_.mainErrors : out_;
-    if (text) errors << text;
-    std::free(text);
-    if (!settings_.mainErrors) out_ << "(Padwarden ended with status " << status << ")\n";
-    world_.exit();
-    wasRunning_ = false;
-    return status;
-  }
-  // The kernel drops the lock when the process ends, however it ends.
-  process.atEnd([fd = lock.fd](bool) { close(fd); });
-
-  if (settings_.durableStore) {
-    std::shared_ptr<FilePreferences> store = FilePreferences::forCurrentUser();
-    process.usePreferences(*store, *store);
-    process.atEnd([raw = store.get()](bool normalExit) {
-      // A clean exit saves what is pending; a crash loses it, as it would in a real process.
-      if (normalExit) {
-        raw->CFPreferencesAppSynchronize();
-      } else {
-        raw->discardPendingChanges();
-      }
-    });
-    process.retain(store);
-  }
-
-  auto delegate = PadwardenAppDelegate::create(process.platform(), process.applicationPlatform());
-  process.retain(delegate);
   process.application().onAlert = [this](const AlertContent& alert) {
     out_ << "alert: " << alert.messageText << "\n       " << alert.informativeText << "\n";
-    ++alertsShown_;
   };
-  process.application().setDelegate(delegate);
-  process.application().run();
+
+  auto makeDelegate = [this, &process]() -> std::shared_ptr<ApplicationDelegate> {
+    if (settings_.durableStore) {
+      std::shared_ptr<FilePreferences> store = FilePreferences::forCurrentUser();
+      process.usePreferences(*store, *store);
+      process.atEnd([raw = store.get()](bool normalExit) {
+        // A clean exit saves what is pending; a crash loses it, as in a real process.
+        if (normalExit) {
+          raw->CFPreferencesAppSynchronize();
+        } else {
+          raw->discardPendingChanges();
+        }
+      });
+      process.retain(store);
+    }
+    return PadwardenAppDelegate::create(process.platform(), process.applicationPlatform());
+  };
+
+  char* text = nullptr;
+  size_t size = 0;
+  std::FILE* err = open_memstream(&text, &size);
+  auto started = start_padwarden(settings_.lockFolder, err ? err : stderr, process.application(),
+                                 makeDelegate);
+  if (err) std::fclose(err);
+  const std::string mainLine = text ? text : "";
+  std::free(text);
+
+  if (const int* status = std::get_if<int>(&started)) {
+    std::ostream& errors = settings_.mainErrors ? *settings_.mainErrors : out_;
+    errors << mainLine;
+    if (!settings_.mainErrors) out_ << "(Padwarden ended with status " << *status << ")\n";
+    world_.exit();
+    wasRunning_ = false;
+    return *status;
+  }
+  StartedProgram& program = std::get<StartedProgram>(started);
+  // The kernel drops the lock when the process ends, however it ends.
+  process.atEnd([fd = program.lockFd](bool) { close(fd); });
+  process.retain(program.delegate);
   return std::nullopt;
 }
 

@@ -101,10 +101,8 @@ class Desk {
   // The key-down events of the last press or tap on each keyboard.
   std::map<std::string, std::vector<std::string>> lastTyped_;
   size_t alertsChecked_ = 0;
-  size_t alertsShown_ = 0;
   size_t logShown_ = 0;
   size_t urlsShown_ = 0;
-  size_t launchesSeen_ = 0;
   bool wasRunning_ = false;
   Snapshot shown_;
 };

@@ -14,16 +14,20 @@ struct NamedKey {
 };
 
 constexpr std::array<NamedKey, 28> kNamedKeys{{
-    {"numlock", 0x53, true},  {"kp1", 0x59, true},      {"kp2", 0x5A, true},
-    {"kp3", 0x5B, true},      {"kp4", 0x5C, true},      {"kp5", 0x5D, true},
-    {"kp6", 0x5E, true},      {"kp7", 0x5F, true},      {"kp8", 0x60, true},
-    {"kp9", 0x61, true},      {"kp0", 0x62, true},      {"kpdot", 0x63, true},
-    {"lctrl", 0xE0, true},    {"lshift", 0xE1, true},   {"rshift", 0xE5, true},
-    {"capslock", 0x39, true}, {"insert", 0x49, false},  {"home", 0x4A, false},
-    {"pageup", 0x4B, false},  {"deleteforward", 0x4C, false}, {"end", 0x4D, false},
-    {"pagedown", 0x4E, false}, {"right", 0x4F, false},  {"left", 0x50, false},
-    {"down", 0x51, false},    {"up", 0x52, false},      {"return", 0x28, false},
-    {"space", 0x2C, false},
+    {"numlock", 0x53, true}, {"kp1", 0x59, true},
+    {"kp2", 0x5A, true},     {"kp3", 0x5B, true},
+    {"kp4", 0x5C, true},     {"kp5", 0x5D, true},
+    {"kp6", 0x5E, true},     {"kp7", 0x5F, true},
+    {"kp8", 0x60, true},     {"kp9", 0x61, true},
+    {"kp0", 0x62, true},     {"kpdot", 0x63, true},
+    {"lctrl", 0xE0, true},   {"lshift", 0xE1, true},
+    {"rshift", 0xE5, true},  {"capslock", 0x39, true},
+    {"insert", 0x49, false}, {"home", 0x4A, false},
+    {"pageup", 0x4B, false}, {"deleteforward", 0x4C, false},
+    {"end", 0x4D, false},    {"pagedown", 0x4E, false},
+    {"right", 0x4F, false},  {"left", 0x50, false},
+    {"down", 0x51, false},   {"up", 0x52, false},
+    {"return", 0x28, false}, {"space", 0x2C, false},
 }};
 
 constexpr uint8_t kLetterA = 0x04;

@@ -15,7 +15,8 @@ class TemporaryFolder {
  public:
   TemporaryFolder() {
     const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && tmp[0] == '/' ? tmp : "/tmp") + "/padwarden-desk-XXXXXX";
+    std::string pattern =
+        std::string(tmp && tmp[0] == '/' ? tmp : "/tmp") + "/padwarden-desk-XXXXXX";
     if (mkdtemp(pattern.data())) path_ = pattern;
   }
   ~TemporaryFolder() {

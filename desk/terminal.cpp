@@ -1,6 +1,7 @@
 #include "desk/terminal.h"
 
 #include <poll.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,6 +27,10 @@ class Terminal {
   Terminal() : desk_(DeskSettings{user_support_folder(), true, &std::cerr}, std::cout) {}
 
   int run() {
+    timeval now{};
+    gettimeofday(&now, nullptr);
+    desk_.world().machine().setBootTime(
+        BootTimeValue{now.tv_sec, static_cast<int32_t>(now.tv_usec), 0});
     desk_.world().plug(sim::usb_keyboard("kb1"));
     if (std::optional<int> status = desk_.launch({})) return *status;
     std::cout << "Padwarden is running at the desk, with the USB keyboard kb1 plugged in.\n"
@@ -90,7 +95,9 @@ class Terminal {
 
   void command(const std::string& line) {
     const size_t first = line.find_first_not_of(" \t");
-    const std::string word = first == std::string::npos ? "" : line.substr(first, line.find_first_of(" \t", first) - first);
+    const std::string word = first == std::string::npos
+                                 ? ""
+                                 : line.substr(first, line.find_first_of(" \t", first) - first);
     if (word == "help") {
       std::cout << kHelpText;
       return;

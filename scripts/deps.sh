@@ -22,6 +22,7 @@ ensure_packages() {
 }
 
 # Packages every build of the project needs: compiler, build tools, test and bench libraries,
-# and the property-list file format of the on-disk preferences.
+# the property-list file format of the on-disk preferences, and cairo, which paints the desk's
+# status icons to PNG (its fontconfig dependency brings a sans-serif font for the digit).
 PADWARDEN_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-  libplist-dev)
+  libplist-dev libcairo2-dev)

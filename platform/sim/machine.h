@@ -58,6 +58,9 @@ class Machine {
   std::optional<uint64_t> lastValueTimestamp;
 
   const BootTimeValue& bootTime() const { return bootTime_; }
+  // When the current boot began on the wall clock (the desk's terminal uses the real time, so
+  // that each desk run is a boot of its own for what the durable store remembers).
+  void setBootTime(const BootTimeValue& bootTime) { bootTime_ = bootTime; }
   bool permitted() const { return permission == InputMonitoring::Granted; }
 
   // Devices. A name is plugged at most once at a time; plugging a known name again replaces

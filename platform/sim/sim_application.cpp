@@ -26,9 +26,7 @@ class SystemSettingsApplication final : public RunningApplication {
 
 SimApplication::SimApplication(Desktop& desktop, std::vector<std::string> arguments,
                                std::function<void()> exitProcess)
-    : desktop_(desktop),
-      arguments_(std::move(arguments)),
-      exitProcess_(std::move(exitProcess)) {}
+    : desktop_(desktop), arguments_(std::move(arguments)), exitProcess_(std::move(exitProcess)) {}
 
 SimApplication::~SimApplication() = default;
 
@@ -49,8 +47,7 @@ void SimApplication::terminate() {
   ++terminateRequests_;
   auto delegate = delegate_.lock();
   if (delegate) {
-    if (delegate->applicationShouldTerminate() !=
-        NSApplicationTerminateReply::NSTerminateNow) {
+    if (delegate->applicationShouldTerminate() != NSApplicationTerminateReply::NSTerminateNow) {
       return;
     }
     if (!alive_) return;
@@ -133,11 +130,8 @@ bool SimApplication::registerAndReturnError(std::optional<NSError>& error) {
       // Registered, but the user still has to allow it in System Settings.
       desktop_.loginItemStatus = SMAppServiceStatusRequiresApproval;
       return true;
-    case LoginRegistration::FailsWithError:
-      error = NSError{desktop_.loginError};
-      return false;
-    case LoginRegistration::FailsSilently:
-      return false;
+    case LoginRegistration::FailsWithError: error = NSError{desktop_.loginError}; return false;
+    case LoginRegistration::FailsSilently: return false;
   }
   return false;
 }

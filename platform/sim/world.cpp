@@ -21,8 +21,8 @@ Process& World::launch(const std::vector<std::string>& arguments) {
   if (!processes_.empty()) processes_.back()->releaseProgram();
   std::vector<std::string> argv{machine_.desktop.bundlePath + "/Contents/MacOS/Padwarden"};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
-  processes_.push_back(std::make_unique<Process>(processes_.size() + 1, machine_, recorder_,
-                                                 disk_, std::move(argv)));
+  processes_.push_back(std::make_unique<Process>(processes_.size() + 1, machine_, recorder_, disk_,
+                                                 std::move(argv)));
   return *processes_.back();
 }
 
