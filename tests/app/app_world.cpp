@@ -1,0 +1,122 @@
+#include "tests/app/app_world.h"
+
+namespace padwarden::testing {
+
+void AppWorld::plug(const std::string& name, std::optional<plist::Value> ownMapping) {
+  ASSERT_TRUE(world.plug(sim::usb_keyboard(name)));
+  trueOriginal[name] = ownMapping;
+  if (ownMapping) {
+    ASSERT_TRUE(world.setUserKeyMapping(name, 0, ownMapping));
+  }
+}
+
+sim::Process& AppWorld::launch(const std::vector<std::string>& arguments) {
+  sim::Process& process = world.launch(arguments);
+  auto delegate = PadwardenAppDelegate::create(process.platform(), process.applicationPlatform());
+  process.retain(delegate);  // main's reference: the only owning one
+  process.application().setDelegate(delegate);
+  delegate_ = delegate;
+  process_ = &process;
+  process.application().run();
+  monitor.check();
+  return process;
+}
+
+void AppWorld::start(const std::vector<std::string>& arguments) {
+  launch(arguments);
+  step();
+}
+
+void AppWorld::startReady(const std::vector<std::string>& arguments) {
+  start(arguments);
+  for (const auto& [name, original] : trueOriginal) wakeKeyboard(name);
+}
+
+void AppWorld::holdKeypadKeyInNavigation() {
+  plug("kb1", user_mapping(kCapsLock, 0xE0));
+  startReady();
+  ASSERT_EQ(choose("Logical Num Lock"), sim::MenuChoice::Chosen);
+  press("kb1", kKeypad4);
+  ASSERT_EQ(world.userKeyMapping("kb1"), navigation_mapping());
+}
+
+void AppWorld::step() {
+  world.runDue();
+  monitor.check();
+}
+
+void AppWorld::advance(double seconds) {
+  world.advance(seconds);
+  monitor.check();
+}
+
+void AppWorld::press(const std::string& name, uint8_t usage) {
+  world.press(name, usage);
+  step();
+}
+
+void AppWorld::release(const std::string& name, uint8_t usage) {
+  world.release(name, usage);
+  step();
+}
+
+void AppWorld::tap(const std::string& name, uint8_t usage) {
+  press(name, usage);
+  release(name, usage);
+}
+
+sim::MenuChoice AppWorld::choose(std::string_view titlePrefix) {
+  if (!running()) return sim::MenuChoice::NotFound;
+  const sim::MenuChoice choice = application().choose(titlePrefix);
+  step();
+  return choice;
+}
+
+sim::SimApplication& AppWorld::application() {
+  EXPECT_NE(process_, nullptr) << "nothing was launched";
+  return process_->application();
+}
+
+const sim::SimStatusItem& AppWorld::statusItem() {
+  const sim::SimStatusItem* item = running() ? application().statusItem() : nullptr;
+  if (!item || !item->menu()) {
+    ADD_FAILURE() << "no status item with a menu in the menu bar";
+    static const sim::SimStatusItem none(0);
+    return none;
+  }
+  return *item;
+}
+
+const MenuItem& AppWorld::line(size_t index) {
+  static const sim::SimMenuItem missing("<no such line>", nullptr, "", false);
+  const sim::SimStatusItem& item = statusItem();
+  if (!item.menu() || index >= item.menu()->items().size()) {
+    ADD_FAILURE() << "the menu has no line " << index;
+    return missing;
+  }
+  return *item.menu()->items()[index];
+}
+
+bool AppWorld::iconOn() {
+  const ImageRef& shown = statusItem().simButton().image();
+  const auto self = delegate();
+  EXPECT_TRUE(self && shown && (shown == self->statusIconOn() || shown == self->statusIconOff()))
+      << "the status button shows neither icon";
+  return self && shown == self->statusIconOn();
+}
+
+std::vector<std::string> AppWorld::alertTitles() {
+  std::vector<std::string> titles;
+  for (const AlertContent& alert : desktop().alerts) titles.push_back(alert.messageText);
+  return titles;
+}
+
+size_t AppWorld::callsTo(std::string_view op) {
+  size_t count = 0;
+  for (const sim::Call& call : world.recorder().trace()) {
+    if (call.op == op) ++count;
+  }
+  return count;
+}
+
+}  // namespace padwarden::testing
