@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "app/status_icon.h"
+#include "app/instance_lock.h"
 #include "desk/desk.h"
 #include "desk/keys.h"
 #include "platform/hid.h"
@@ -130,6 +130,11 @@ Outcome Desk::run(const std::vector<std::string>& w, const std::string& line) {
   if (command == "permission") return permission(w);
   if (command == "map") return map(w);
   if (command == "launch") {
+    // The machine runs one copy: a second start meets the first one's lock and says so.
+    if (running()) {
+      out_ << kAlreadyRunningMessage;
+      return Outcome::ok();
+    }
     const std::vector<std::string> arguments(w.begin() + 1, w.end());
     launch(arguments);
     return Outcome::ok();
