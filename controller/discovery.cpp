@@ -35,7 +35,8 @@ void VevozoVudararire::discover() {
 
   std::set<std::string> seen;
   std::optional<std::vector<IOHIDDeviceRef>> devices = hid.IOHIDManagerCopyDevices(manager);
-  if (devices && _platform.cf.malloc(devices->size() * sizeof(IOHIDDeviceRef))) {
+  const bool listed = devices && _platform.cf.malloc(devices->size() * sizeof(IOHIDDeviceRef));
+  if (listed) {
     for (const IOHIDDeviceRef& device : *devices) {
       if (!device_is_supported_keyboard(hid, device)) continue;
       const std::optional<std::string> key = device_registry_id_string(hid, device);
@@ -59,6 +60,11 @@ void VevozoVudararire::discover() {
     auto it = _sessions.find(key);
     if (it == _sessions.end()) continue;
     const std::shared_ptr<KeyboardSession> session = it->second;
+    // The platform answers no list both for "no keyboard" and for a failure. Without a list, a
+    // keyboard that its own session still holds is not taken for gone: retiring it would drop
+    // its lease while the program's mapping may still be on it. Its session sees a real
+    // removal by itself, and the next pass retires it.
+    if (!listed && session->isConnected()) continue;
     if (session->deviceRemoved()) _sessions.erase(key);
   }
   _discoveryPending = false;

@@ -87,6 +87,36 @@ TEST_F(Discovery, LastKeyboardGoneReadsAsNoKeyboard) {
   EXPECT_FALSE(controller->isConnected());
 }
 
+// A pass that cannot list the devices must not take the keyboards for gone: retiring an
+// attached keyboard's session deleted its lease while the navigation mapping stayed on it.
+class UnreadableDeviceList : public ControllerWorld,
+                             public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(UnreadableDeviceList, KeepsAttachedKeyboardsAndTheirLeases) {
+  plug("kb1");
+  start();
+  wake("kb1");
+  tap("kb1", kNumLock);
+  ASSERT_EQ(mapping("kb1"), navigation_mapping());
+  const std::shared_ptr<KeyboardSession> before = session("kb1");
+
+  world.recorder().failOnce(GetParam());
+  advance(kDiscoveryTimerInterval);
+  EXPECT_EQ(session("kb1"), before);
+  EXPECT_TRUE(storedLease("kb1"));
+  EXPECT_EQ(mapping("kb1"), navigation_mapping());
+
+  // Once the keyboard is really gone, a pass retires its session even when the (then empty)
+  // list cannot be read.
+  unplug("kb1");
+  world.recorder().failOnce(GetParam());
+  advance(kDiscoveryTimerInterval);
+  EXPECT_TRUE(controller->sessions().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Ops, UnreadableDeviceList,
+                         ::testing::Values("IOHIDManagerCopyDevices", "malloc"));
+
 struct DiscoveryFault {
   const char* op;
   const char* error;
