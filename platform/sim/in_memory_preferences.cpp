@@ -121,8 +121,11 @@ bool InMemoryPreferences::CFPreferencesAppSynchronize() {
 
 void InMemoryPreferences::save() {
   // Afterwards the view is exactly what the disk holds, including what others saved.
+  std::optional<plist::Dictionary> before;
+  if (disk_.onSave) before = disk_.values;
   disk_.values = cache_.merged(std::move(disk_.values));
   cache_.saved(disk_.values);
+  if (before) disk_.onSave(*before);
 }
 
 void InMemoryPreferences::saveOnExit() {

@@ -4,6 +4,7 @@
 // the world for each program process; tests reach the disk to play another process.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -20,6 +21,8 @@ namespace padwarden::sim {
 // (or the user with a command-line tool) would.
 struct PreferencesDisk {
   plist::Dictionary values;
+  // Called after each save by a program process, with what the disk held before it.
+  std::function<void(const plist::Dictionary& before)> onSave;
 };
 
 // One process's view: reads come from its cache; writes stay in the cache (and are pending)

@@ -1,0 +1,387 @@
+#include "tests/simulation/simulation.h"
+
+#include <array>
+#include <cstdio>
+
+#include "platform/sim/sim_core_foundation.h"
+#include "session/key_mapping.h"
+#include "session/keyboard_matching.h"
+
+namespace padwarden::simulation {
+
+namespace {
+
+constexpr size_t kSlots = 4;
+
+constexpr std::array<uint8_t, 16> kKeys{0x53, 0x62, 0x59, 0x5A, 0x5B, 0x5C, 0x5D, 0x5E,
+                                        0x5F, 0x60, 0x61, 0x63, 0xE1, 0x39, 0x04, 0x53};
+constexpr std::array<const char*, 5> kItems{"Logical Num Lock", "Disable", "Enable",
+                                            "Input Monitoring", "Launch at Login"};
+constexpr std::array<double, 6> kWaits{0.05, 0.3, 0.6, 1.6, 5.5, 30};
+constexpr std::array<const char*, 20> kFaultOps{"IOHIDManagerCreate",
+                                                "IOHIDManagerOpen",
+                                                "IOHIDManagerCopyDevices",
+                                                "IOHIDDeviceOpen",
+                                                "IOHIDDeviceGetProperty",
+                                                "IOHIDDeviceCopyMatchingElements",
+                                                "IOHIDDeviceSetValue",
+                                                "IOHIDEventSystemClientCopyServices",
+                                                "IOHIDServiceClientCopyProperty",
+                                                "IOHIDServiceClientSetProperty",
+                                                "IORegistryEntryCreateIterator",
+                                                "IOServiceGetMatchingService",
+                                                "IOHIDCheckAccess",
+                                                "CFPreferencesAppSynchronize",
+                                                "CFPreferencesCopyAppValue",
+                                                "CFPreferencesSetAppValue",
+                                                "CFArrayCreateMutable",
+                                                "CFDictionaryCreateMutable",
+                                                "malloc",
+                                                "sysctl"};
+
+// How often each kind of event happens, out of the total.
+constexpr std::array<uint32_t, static_cast<size_t>(EventKind::Count)> kWeights{
+    6,   // Plug
+    3,   // Unplug
+    12,  // Press
+    10,  // Release
+    20,  // Tap
+    8,   // Click
+    2,   // Permission
+    3,   // ForeignMapping
+    1,   // Sleep
+    1,   // Wake
+    2,   // Crash
+    4,   // Launch
+    1,   // Reboot
+    12,  // Wait
+    4,   // Fault
+    3,   // ClearFaults
+    2,   // CrashAtCall
+};
+// A synchronize that lies (answers true, saves nothing) is left out: no program can tell it
+// from a real save, so the rules would flag what nobody can prevent. The preferences-fault
+// tests cover it with the property that does hold: nothing changes without a lease that reads
+// back equal, and the next run puts things right where the record survived.
+
+constexpr const char* kKindNames[] = {"plug",          "unplug",
+                                      "press",         "release",
+                                      "tap",           "click",
+                                      "permission",    "foreign-mapping",
+                                      "sleep",         "wake",
+                                      "crash",         "launch",
+                                      "reboot",        "wait",
+                                      "fault",         "clear-faults",
+                                      "crash-at-call", "lying-synchronize"};
+
+std::optional<plist::Value> foreign_mapping(uint8_t which) {
+  auto entry = [](int64_t source, int64_t destination) {
+    return plist::Value(plist::Dictionary{{kIOHIDKeyboardModifierMappingSrcKey, source},
+                                          {kIOHIDKeyboardModifierMappingDstKey, destination}});
+  };
+  switch (which % 4) {
+    case 0: return std::nullopt;
+    case 1: return plist::Value(plist::Array{});
+    case 2: return plist::Value(plist::Array{entry(0x700000039, 0x7000000E0)});
+    default: return plist::Value(plist::Array{entry(0x700000004, 0x700000005)});
+  }
+}
+
+std::optional<plist::Value> program_mapping(bool numeric) {
+  sim::CallRecorder recorder;
+  recorder.recording = false;
+  sim::ProcessLink link(recorder);
+  sim::SimCoreFoundation cf(link);
+  return create_mapping(cf, numeric);
+}
+
+}  // namespace
+
+std::string describe(const Event& event) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%s %u %u", kKindNames[static_cast<size_t>(event.kind)], event.a,
+                event.b);
+  return text;
+}
+
+uint64_t Random::next() {
+  // splitmix64
+  uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return z ^ (z >> 31);
+}
+
+Event random_event(Random& random) {
+  uint32_t total = 0;
+  for (uint32_t weight : kWeights) total += weight;
+  uint32_t pick = random.below(total);
+  size_t kind = 0;
+  while (pick >= kWeights[kind]) pick -= kWeights[kind++];
+  const uint64_t bits = random.next();
+  return Event{static_cast<EventKind>(kind), static_cast<uint8_t>(bits),
+               static_cast<uint8_t>(bits >> 8)};
+}
+
+std::vector<Event> events_from_bytes(const uint8_t* data, size_t size) {
+  std::vector<Event> events;
+  for (size_t i = 0; i + 3 <= size; i += 3) {
+    events.push_back(Event{static_cast<EventKind>(data[i] % static_cast<uint8_t>(EventKind::Count)),
+                           data[i + 1], data[i + 2]});
+  }
+  return events;
+}
+
+Simulation::Simulation() : kinds_(kSlots, 0), held_(kSlots), foreignSinceProgram_(kSlots, false) {
+  world_.observeMappingWrites([this](const sim::MappingWrite& write) {
+    const size_t slot = static_cast<size_t>(write.keyboard.back() - '0');
+    if (slot < kSlots && write.serviceIndex == 0) {
+      foreignSinceProgram_[slot] = write.writer == sim::MappingWriter::OtherParty;
+    }
+  });
+}
+
+Simulation::~Simulation() = default;
+
+std::string Simulation::keyboardName(size_t slot) const { return "kb" + std::to_string(slot); }
+
+bool Simulation::supported(size_t slot) const { return kinds_[slot] <= 2; }
+
+void Simulation::launch() {
+  sim::Process& process = world_.launch();
+  auto delegate = PadwardenAppDelegate::create(process.platform(), process.applicationPlatform());
+  process.retain(delegate);
+  process.application().setDelegate(delegate);
+  delegate_ = delegate;
+  process.application().run();
+}
+
+std::optional<std::string> Simulation::play(const Event& event) {
+  const size_t slot = event.a % kSlots;
+  const std::string name = keyboardName(slot);
+  sim::CallRecorder& recorder = world_.recorder();
+  sim::Process* process = world_.process();
+  switch (event.kind) {
+    case EventKind::Plug: {
+      if (world_.isPlugged(name)) break;
+      const uint8_t kind = event.b % 5;
+      sim::KeyboardSpec spec = kind == 1   ? sim::bluetooth_keyboard(name)
+                               : kind == 3 ? sim::builtin_keyboard(name)
+                               : kind == 4 ? sim::usb_mouse(name)
+                                           : sim::usb_keyboard(name);
+      kinds_[slot] = kind;
+      held_[slot].clear();
+      trueOriginal_[name] = std::nullopt;
+      foreignSinceProgram_[slot] = false;
+      world_.plug(std::move(spec));
+      break;
+    }
+    case EventKind::Unplug:
+      held_[slot].clear();
+      world_.unplug(name);
+      break;
+    case EventKind::Press:
+    case EventKind::Tap: {
+      if (!world_.isPlugged(name)) break;
+      const uint8_t key = kKeys[event.b % kKeys.size()];
+      if (world_.press(name, key)) held_[slot].push_back(key);
+      if (event.kind == EventKind::Tap) {
+        world_.runDue();
+        world_.release(name, key);
+        std::erase(held_[slot], key);
+      }
+      break;
+    }
+    case EventKind::Release: {
+      if (held_[slot].empty()) break;
+      const uint8_t key = held_[slot][event.b % held_[slot].size()];
+      world_.release(name, key);
+      std::erase(held_[slot], key);
+      break;
+    }
+    case EventKind::Click:
+      if (!process) break;
+      if (event.a % 16 == 15) {
+        process->application().choose("Quit Padwarden");
+      } else {
+        process->application().choose(kItems[event.a % kItems.size()]);
+      }
+      break;
+    case EventKind::Permission:
+      world_.setPermission(event.a % 3 == 0   ? sim::InputMonitoring::Granted
+                           : event.a % 3 == 1 ? sim::InputMonitoring::Denied
+                                              : sim::InputMonitoring::UnknownGrantedOnRequest);
+      break;
+    case EventKind::ForeignMapping:
+      if (!world_.isPlugged(name)) break;
+      trueOriginal_[name] = foreign_mapping(event.b);
+      world_.setUserKeyMapping(name, 0, foreign_mapping(event.b));
+      break;
+    case EventKind::Sleep: world_.sleep(); break;
+    case EventKind::Wake: world_.wake(); break;
+    case EventKind::Crash: world_.crash(); break;
+    case EventKind::Launch:
+      if (!process) launch();
+      break;
+    case EventKind::Reboot:
+      world_.reboot(5);
+      for (auto& [keyboard, original] : trueOriginal_) original.reset();
+      for (auto& keys : held_) keys.clear();
+      break;
+    case EventKind::Wait: world_.advance(kWaits[event.a % kWaits.size()]); break;
+    case EventKind::Fault: {
+      sim::FaultRule rule;
+      rule.op = kFaultOps[event.a % kFaultOps.size()];
+      rule.skip = (event.b >> 2) % 4;
+      const uint8_t mode = event.b % 4;
+      rule.times = mode == 3 ? std::nullopt : std::optional<uint64_t>(mode == 1 ? 3 : 1);
+      recorder.add(rule);
+      break;
+    }
+    case EventKind::ClearFaults: recorder.clearFaults(); break;
+    case EventKind::CrashAtCall:
+      recorder.crashAfterCall(recorder.callCount() + 1 + event.a % 50);
+      break;
+    case EventKind::Count: break;
+  }
+  world_.runDue();
+  return check();
+}
+
+std::optional<std::string> Simulation::check() {
+  std::vector<std::string> violations = rules_.takeViolations();
+  if (!violations.empty()) return violations.front();
+  return checkMenu();
+}
+
+std::optional<std::string> Simulation::checkMenu() {
+  sim::Process* process = world_.process();
+  auto delegate = delegate_.lock();
+  if (!process || !delegate || !delegate->controller()) return std::nullopt;
+  const VevozoVudararire& controller = *delegate->controller();
+  const sim::SimStatusItem* item = process->application().statusItem();
+  if (!item || !item->menu()) return std::nullopt;
+
+  const bool iconOn = item->simButton().image() == delegate->statusIconOn();
+  if (iconOn != controller.logicalNumLockOn()) {
+    return std::string("the icon shows ") + (iconOn ? "on" : "off") + " for a logical state " +
+           (controller.logicalNumLockOn() ? "on" : "off");
+  }
+
+  bool active = false;
+  for (const MenuItemRef& line : item->menu()->items())
+    active |= line->title() == "Mapping: active";
+  if (!active) return std::nullopt;
+  // "Mapping: active" only when each keyboard carries the mapping of its mode, unless another
+  // program wrote it since (the program cannot know before it next looks).
+  for (const auto& [registryID, session] : controller.sessions()) {
+    for (size_t slot = 0; slot < kSlots; ++slot) {
+      const std::string name = keyboardName(slot);
+      const std::optional<uint64_t> id = world_.deviceRegistryID(name);
+      if (!id || registry_id_string(*id) != registryID || foreignSinceProgram_[slot]) continue;
+      if (world_.userKeyMapping(name) != program_mapping(session->effectiveNumericMode())) {
+        return "\"Mapping: active\" while " + name + " does not carry its mode's mapping";
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> Simulation::heal() {
+  sim::CallRecorder& recorder = world_.recorder();
+  recorder.clearFaults();
+  recorder.crashAfterCall(std::nullopt);
+  for (size_t slot = 0; slot < kSlots; ++slot) {
+    for (uint8_t key : held_[slot]) world_.release(keyboardName(slot), key);
+    held_[slot].clear();
+  }
+  world_.setPermission(sim::InputMonitoring::Granted);
+  world_.wake();
+  // A quit held back by a pressed key completes once the key is up and the restore is done.
+  world_.advance(2);
+  for (int second = 0; second < 30 && world_.process(); ++second) {
+    auto delegate = delegate_.lock();
+    if (!delegate || !delegate->terminationRequested()) break;
+    world_.advance(1);
+  }
+  if (auto problem = check()) return problem;
+  if (!world_.process()) launch();
+  world_.runDue();
+  if (auto problem = check()) return problem;
+  if (sim::Process* process = world_.process()) {
+    process->application().choose("Input Monitoring: Request access");
+  }
+  world_.advance(12);
+  if (auto problem = check()) return problem;
+  if (!world_.process()) return std::string("Padwarden ended while healing, before any key");
+  for (size_t slot = 0; slot < kSlots; ++slot) {
+    if (world_.isPlugged(keyboardName(slot))) world_.tap(keyboardName(slot), 0x04);
+    world_.runDue();
+  }
+  world_.advance(12);
+  if (auto problem = check()) return problem;
+
+  auto delegate = delegate_.lock();
+  if (!world_.process() || !delegate || !delegate->controller()) {
+    return std::string("Padwarden is not running after healing");
+  }
+  if (delegate->controller()->isCleanupPending()) {
+    return std::string("a cleanup is still pending after healing: ") +
+           delegate->controller()->errorSummary();
+  }
+  for (size_t slot = 0; slot < kSlots; ++slot) {
+    const std::string name = keyboardName(slot);
+    // A device the program does not handle may share its registry ID with a keyboard of an
+    // earlier boot whose record is still saved; that record names the other boot and is harmless.
+    if (!world_.isPlugged(name) || !supported(slot)) continue;
+    const std::optional<plist::Value> mapping = world_.userKeyMapping(name);
+    if (!mapping_is_ours(mapping)) {
+      if (!testing::stands_for_original(mapping, trueOriginal_[name])) {
+        return name + " holds neither its original nor the program's mapping after healing";
+      }
+      if (auto lease = rules_.storedLease(name)) {
+        return name + " keeps a stale lease after healing: " + plist::describe(*lease) +
+               "; mapping " + (mapping ? plist::describe(*mapping) : "none") + "; " +
+               delegate->controller()->connectionSummary() + "; " +
+               delegate->controller()->errorSummary();
+      }
+    }
+  }
+
+  // A quit hands every keyboard back.
+  world_.process()->application().choose("Quit Padwarden");
+  world_.runDue();
+  for (int second = 0; second < 30 && world_.process(); ++second) world_.advance(1);
+  if (auto problem = check()) return problem;
+  if (world_.process()) return std::string("the quit did not complete within 30 seconds");
+  for (size_t slot = 0; slot < kSlots; ++slot) {
+    const std::string name = keyboardName(slot);
+    if (!world_.isPlugged(name)) continue;
+    if (!testing::stands_for_original(world_.userKeyMapping(name), trueOriginal_[name])) {
+      return name + " does not hold its original after the quit";
+    }
+    if (supported(slot) && rules_.storedLease(name)) {
+      return name + " keeps a lease after the quit";
+    }
+  }
+  return std::nullopt;
+}
+
+uint64_t Simulation::traceHash() {
+  sim::CallRecorder& recorder = world_.recorder();
+  auto fold = [this](const std::string& text) {
+    for (unsigned char c : text) hash_ = (hash_ ^ c) * 1099511628211ull;
+  };
+  for (const sim::Call& call : recorder.trace()) {
+    fold(call.op);
+    fold(call.detail);
+    fold(call.failed ? "!" : ".");
+  }
+  // Folded in, the trace need not be kept: long runs stay small.
+  recorder.clearTrace();
+  fold(world_.typed().render());
+  world_.typed().clear();
+  return hash_;
+}
+
+}  // namespace padwarden::simulation

@@ -1,0 +1,103 @@
+// The seeded, randomized simulation of the whole program: a random mix of what can happen to
+// Padwarden (keyboards plugged and unplugged, keys, menu clicks, permission changes, other
+// programs' mappings, sleep, crashes, restarts, time, injected faults) played against the
+// application on the simulated world, with the safety rules and the menu's consistency checked
+// after every event, then a healing phase that must bring every keyboard back to its right
+// state. Used by the simulation program, its tests and the whole-system fuzz target.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/padwarden_app_delegate.h"
+#include "platform/sim/world.h"
+#include "tests/support/safety_rules.h"
+
+namespace padwarden::simulation {
+
+enum class EventKind : uint8_t {
+  Plug,
+  Unplug,
+  Press,
+  Release,
+  Tap,
+  Click,
+  Permission,
+  ForeignMapping,
+  Sleep,
+  Wake,
+  Crash,
+  Launch,
+  Reboot,
+  Wait,
+  Fault,
+  ClearFaults,
+  CrashAtCall,
+  Count,
+};
+
+struct Event {
+  EventKind kind = EventKind::Wait;
+  uint8_t a = 0;  // which keyboard, item, key...
+  uint8_t b = 0;  // a second choice (device kind, key, fault mode...)
+};
+
+std::string describe(const Event& event);
+
+// A small, fully specified generator (the standard distributions differ between libraries,
+// and a seed must replay the same run everywhere).
+class Random {
+ public:
+  explicit Random(uint64_t seed) : state_(seed * 0x9E3779B97F4A7C15ull + 1) {}
+  uint64_t next();
+  uint32_t below(uint32_t bound) { return static_cast<uint32_t>(next() % bound); }
+
+ private:
+  uint64_t state_;
+};
+
+Event random_event(Random& random);
+// Events from raw bytes (three a piece), for the fuzz target.
+std::vector<Event> events_from_bytes(const uint8_t* data, size_t size);
+
+class Simulation {
+ public:
+  Simulation();
+  ~Simulation();
+  Simulation(const Simulation&) = delete;
+  Simulation& operator=(const Simulation&) = delete;
+
+  // Plays one event, runs what is due, and checks every rule. Answers the first broken rule.
+  std::optional<std::string> play(const Event& event);
+  // Faults off, keys released, permission granted, time passes; then every keyboard must be in
+  // its right state, and a quit must hand every keyboard back. Answers what is wrong.
+  std::optional<std::string> heal();
+
+  // A hash of every platform call made so far, for checking that a seed replays exactly.
+  uint64_t traceHash();
+  size_t launches() const { return world_.launches(); }
+
+ private:
+  void launch();
+  std::optional<std::string> check();
+  std::optional<std::string> checkMenu();
+  std::string keyboardName(size_t slot) const;
+  bool supported(size_t slot) const;
+
+  sim::World world_;
+  testing::TrueOriginals trueOriginal_;
+  testing::SafetyRules rules_{world_, trueOriginal_};
+  std::weak_ptr<PadwardenAppDelegate> delegate_;
+  // Per keyboard slot: the kind last plugged, the keys held down, and whether another party
+  // wrote its mapping after the program last did.
+  std::vector<uint8_t> kinds_;
+  std::vector<std::vector<uint8_t>> held_;
+  std::vector<bool> foreignSinceProgram_;
+  uint64_t hash_ = 1469598103934665603ull;
+};
+
+}  // namespace padwarden::simulation

@@ -1,0 +1,49 @@
+// The randomized simulation's own promises: a seed replays exactly, seeds differ, and a short
+// campaign heals (the long campaigns run in the simulation program).
+#include "tests/simulation/simulation.h"
+
+#include <gtest/gtest.h>
+
+namespace padwarden::simulation {
+namespace {
+
+// Plays a seed and answers the trace hash, failing the test on any broken rule.
+uint64_t run(uint64_t seed, size_t events) {
+  Simulation simulation;
+  Random random(seed);
+  for (size_t n = 1; n <= events; ++n) {
+    const Event event = random_event(random);
+    const std::optional<std::string> problem = simulation.play(event);
+    simulation.traceHash();
+    EXPECT_FALSE(problem) << "seed " << seed << ", event " << n << " (" << describe(event)
+                          << "): " << problem.value_or("");
+    if (problem) return 0;
+  }
+  const std::optional<std::string> problem = simulation.heal();
+  EXPECT_FALSE(problem) << "seed " << seed << ", healing: " << problem.value_or("");
+  return simulation.traceHash();
+}
+
+TEST(Simulation, ASeedReplaysTheSameTraceAndSeedsDiffer) {
+  const uint64_t first = run(11, 3000);
+  EXPECT_EQ(run(11, 3000), first);
+  EXPECT_NE(run(12, 3000), first);
+}
+
+TEST(Simulation, ShortCampaignHeals) {
+  for (uint64_t seed = 100; seed < 110; ++seed) run(seed, 2000);
+}
+
+TEST(Simulation, EventsFromBytesCoverEveryKind) {
+  std::vector<uint8_t> bytes;
+  for (uint8_t kind = 0; kind < static_cast<uint8_t>(EventKind::Count); ++kind) {
+    bytes.insert(bytes.end(), {kind, 7, 9});
+  }
+  bytes.push_back(1);  // a partial event is dropped
+  const std::vector<Event> events = events_from_bytes(bytes.data(), bytes.size());
+  ASSERT_EQ(events.size(), static_cast<size_t>(EventKind::Count));
+  for (size_t i = 0; i < events.size(); ++i) EXPECT_EQ(static_cast<size_t>(events[i].kind), i);
+}
+
+}  // namespace
+}  // namespace padwarden::simulation
