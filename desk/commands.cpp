@@ -274,9 +274,6 @@ Outcome Desk::click(const std::string& text) {
   if (!process) return Outcome::error(kNotRunning);
   switch (process->application().choose(text)) {
     case sim::MenuChoice::Chosen: return Outcome::ok();
-    case sim::MenuChoice::Disabled:
-      out_ << "(\"" << text << "\" is disabled; nothing happens)\n";
-      return Outcome::ok();
     case sim::MenuChoice::DisplayOnly:
       out_ << "(\"" << text << "\" is a display line; nothing happens)\n";
       return Outcome::ok();

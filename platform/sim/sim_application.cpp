@@ -182,7 +182,6 @@ MenuChoice SimApplication::choose(std::string_view titlePrefix) {
     if (entry->isSeparatorItem() || !entry->title().starts_with(titlePrefix)) continue;
     auto* simItem = static_cast<SimMenuItem*>(entry.get());
     if (!simItem->hasAction()) return MenuChoice::DisplayOnly;
-    if (!simItem->isEnabled()) return MenuChoice::Disabled;
     const MenuAction action = simItem->action();  // survives a menu rebuilt by the action
     action();
     return MenuChoice::Chosen;

@@ -20,7 +20,10 @@ namespace padwarden::sim {
 
 class SimStatusItem;
 
-enum class MenuChoice { Chosen, Disabled, DisplayOnly, NotFound };
+// The platform's automatic item enabling decides what can be chosen: every item with a command,
+// whatever enabled flag the program set (the flag is what a refresh recorded); items without a
+// command cannot be chosen.
+enum class MenuChoice { Chosen, DisplayOnly, NotFound };
 
 class SimApplication final : public Application,
                              public Workspace,
@@ -70,7 +73,7 @@ class SimApplication final : public Application,
   // The world's side.
   void post(WorkspaceNotification name);
   // The user chooses the first item of the status item's menu whose title starts with
-  // `titlePrefix`; disabled items and items without a command are not chosen.
+  // `titlePrefix`; items without a command are not chosen.
   MenuChoice choose(std::string_view titlePrefix);
   // The process is gone: its status item leaves the menu bar and nothing is observed.
   void processDied();
