@@ -33,16 +33,20 @@ void VevozoVudararire::discover() {
     return;
   }
 
+  // Every keyboard present, supported or not: a device whose properties could not be read this
+  // time is still there.
   std::set<std::string> seen;
   std::optional<std::vector<IOHIDDeviceRef>> devices = hid.IOHIDManagerCopyDevices(manager);
-  const bool listed = devices && _platform.cf.malloc(devices->size() * sizeof(IOHIDDeviceRef));
+  bool listed = devices && _platform.cf.malloc(devices->size() * sizeof(IOHIDDeviceRef));
   if (listed) {
     for (const IOHIDDeviceRef& device : *devices) {
-      if (!device_is_supported_keyboard(hid, device)) continue;
       const std::optional<std::string> key = device_registry_id_string(hid, device);
-      if (!key) continue;
+      if (!key) {
+        listed = false;  // a device of unknown identity may be any keyboard of the table
+        continue;
+      }
       seen.insert(*key);
-      if (_sessions.count(*key)) continue;
+      if (_sessions.count(*key) || !device_is_supported_keyboard(hid, device)) continue;
       std::shared_ptr<KeyboardSession> session = KeyboardSession::create(
           _platform, *key, preference_identity_for_device(hid, device, *key),
           sessionStatusHandler());
@@ -60,10 +64,10 @@ void VevozoVudararire::discover() {
     auto it = _sessions.find(key);
     if (it == _sessions.end()) continue;
     const std::shared_ptr<KeyboardSession> session = it->second;
-    // The platform answers no list both for "no keyboard" and for a failure. Without a list, a
-    // keyboard that its own session still holds is not taken for gone: retiring it would drop
-    // its lease while the program's mapping may still be on it. Its session sees a real
-    // removal by itself, and the next pass retires it.
+    // The platform answers no list both for "no keyboard" and for a failure. Without a full
+    // list, a keyboard that its own session still holds is not taken for gone: retiring it
+    // would drop its lease while the program's mapping may still be on it. Its session sees a
+    // real removal by itself, and the next pass retires it.
     if (!listed && session->isConnected()) continue;
     if (session->deviceRemoved()) _sessions.erase(key);
   }

@@ -26,13 +26,23 @@ void KeyboardSession::enumerateAndAttach() {
 
   IOHIDDeviceRef chosen;
   size_t count = 0;
+  // The keyboard is listed, or a device whose identity could not be read (which may be it).
+  bool listed = false;
   for (const IOHIDDeviceRef& device : *devices) {
-    if (!device_is_supported_keyboard(hid, device)) continue;
-    if (device_registry_id_string(hid, device) != _targetRegistryID) continue;
+    const std::optional<std::string> key = device_registry_id_string(hid, device);
+    if (key && *key != _targetRegistryID) continue;
+    listed = true;
+    if (!key || !device_is_supported_keyboard(hid, device)) continue;
     if (count++ == 0) chosen = device;
   }
   if (count != 1) chosen.reset();
 
+  if (!chosen && listed) {
+    // Present, but unreadable this time: not a removal. Letting go now would drop the lease
+    // while the program's mapping may still be on the keyboard; look again shortly.
+    scheduleEnumerationRetry();
+    return;
+  }
   if (!chosen) {
     if (_device && !detachDeviceRestoringMapping(false, false)) return;
     _connectionSummary = texts::kSupportedNotConnected;
@@ -177,6 +187,15 @@ void KeyboardSession::attachServiceIfAvailable() {
     _appMappingInstalled = false;
     _mappingLeaseActive = false;
     _originalMapping = std::move(current);
+  } else if (!current && !mapping_matches_normalized_original(current, recorded)) {
+    // Nothing read (a removed mapping or a failed read) where the record names another value:
+    // the program's mapping may be on the keyboard. Keep the record and change nothing until
+    // a read gives a value (the reconcile timer looks).
+    _originalMapping = std::move(recorded);
+    _mappingLeaseActive = true;
+    _appMappingInstalled = false;
+    _mappingUnreadable = true;
+    relinquishMappingOwnershipForExternalValue(std::nullopt);
   } else {
     const bool ours = mapping_is_ours(current);
     _appMappingInstalled = ours;
@@ -342,6 +361,23 @@ void KeyboardSession::scheduleEnumerationRetry() {
   });
 }
 
+bool KeyboardSession::settleKeptRecord() {
+  const std::optional<plist::Value> current = copyUserKeyMapping();
+  if (!current) return false;  // still nothing to go by
+  if (!mapping_is_ours(current)) {
+    // Somebody else's value after all: now the record can go.
+    relinquishMappingOwnershipForExternalValue(current);
+    return false;
+  }
+  // The earlier reads failed; the program's mapping is still on the keyboard, under the record.
+  _conflictKeptRecord = false;
+  _mappingConflict = false;
+  _appMappingInstalled = true;
+  setError("");
+  if (!_enabled) _mappingClearPending = true;
+  return true;
+}
+
 void KeyboardSession::reconcileTimerFired(Timer&) {
   if (_leaseDeletionPending) {
     if (!clearPersistentMappingLease()) return;
@@ -365,6 +401,7 @@ void KeyboardSession::reconcileTimerFired(Timer&) {
     if (!clearMappingRestoringOriginal(true)) return;
     _mappingClearPending = false;
   }
+  if (_mappingConflict && _conflictKeptRecord && !settleKeptRecord()) return;
   if (!_enabled || !_stateInitialized || _mappingConflict) return;
   if (!applyLEDForLogicalState(_state.logical_on, false)) {
     if (_permissionLost) beginPermissionReset();

@@ -124,6 +124,9 @@ class KeyboardSession : public std::enable_shared_from_this<KeyboardSession> {
   bool storedLeaseMatchesCurrentState();
   std::optional<plist::Value> copyOriginalMappingFromValidLease(bool* identityUnavailable);
   bool clearPersistentMappingLease();
+  // Settles a conflict that kept the record: true when the program's mapping turned out to be
+  // still on the keyboard (ownership resumes).
+  bool settleKeptRecord();
 
   // Pending cleanup.
   bool advancePendingCleanup();
@@ -149,6 +152,10 @@ class KeyboardSession : public std::enable_shared_from_this<KeyboardSession> {
   bool _mappingLeaseActive = false;
   bool _leaseDeletionPending = false;
   bool _mappingConflict = false;
+  // The last read of the keyboard's mapping gave nothing while the program's mapping may have
+  // been on it; a second such read gives ownership up but keeps the record.
+  bool _mappingUnreadable = false;
+  bool _conflictKeptRecord = false;
   bool _mappingClearPending = false;
   bool _disablePending = false;
   PostRestoreAction _postRestoreAction = PostRestoreAction::None;

@@ -9,7 +9,9 @@ namespace padwarden {
 namespace texts = session_texts;
 
 std::optional<plist::Value> KeyboardSession::copyUserKeyMapping() {
-  return copy_service_property(_service, kIOHIDUserKeyMappingKey);
+  std::optional<plist::Value> value = copy_service_property(_service, kIOHIDUserKeyMappingKey);
+  if (value) _mappingUnreadable = false;
+  return value;
 }
 
 bool KeyboardSession::applyDesiredMappingIfReady() {
@@ -165,6 +167,29 @@ bool KeyboardSession::clearMappingRestoringOriginal(bool restoreOriginal) {
 
 bool KeyboardSession::relinquishMappingOwnershipForExternalValue(
     std::optional<plist::Value> value) {
+  // No value is what the platform answers both for a mapping somebody removed and for a read
+  // that failed, when the program's own mapping may still be on the keyboard. The first time,
+  // nothing is given up: the caller fails and the reconcile timer looks again. The second
+  // time ownership goes, but the record stays: deleting it could leave the program's mapping
+  // with no way back to the original. The reconcile timer settles it once a read gives a
+  // value, and a next start judges the record against what the keyboard holds.
+  if (!value && (_mappingLeaseActive || _appMappingInstalled)) {
+    _mappingSynchronized = false;
+    if (!_mappingUnreadable) {
+      _mappingUnreadable = true;
+      setError(texts::kCouldNotCaptureMapping);
+      ensureReconcileTimer();
+      return false;
+    }
+    _appMappingInstalled = false;
+    _mappingConflict = true;
+    _conflictKeptRecord = true;
+    _mappingClearPending = false;
+    setError(texts::kMappingConflict);
+    ensureReconcileTimer();
+    return true;
+  }
+  _conflictKeptRecord = false;
   _originalMapping = std::move(value);
   const bool deleted = clearPersistentMappingLease();
   _mappingSynchronized = false;

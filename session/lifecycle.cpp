@@ -204,6 +204,7 @@ void KeyboardSession::setEnabled(bool enabled) {
   _enabled = true;
   _platform.defaults.setBool(true, preference_keys::kEnabled);
   _mappingConflict = false;
+  _conflictKeptRecord = false;
   _mappingClearPending = false;
   _mappingSynchronized = false;
   if (_service && _stateInitialized) {

@@ -75,6 +75,7 @@ void KeyboardSession::completePendingCleanupReleasingSession(bool releaseSession
   if (disable) {
     _enabled = false;
     _mappingConflict = false;
+    _conflictKeptRecord = false;
     _platform.defaults.setBool(false, preference_keys::kEnabled);
   }
   if (releaseSession || action != PostRestoreAction::None) {

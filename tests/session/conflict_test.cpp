@@ -61,14 +61,37 @@ TEST_F(Conflict, ForeignChangeIsLeftAloneUntilDisableThenEnable) {
   EXPECT_EQ(mapping("kb1"), foreign);
 }
 
+// A removed mapping reads as nothing, as a failed read does: the first tick only looks again,
+// the second gives ownership up and keeps the record (the keyboard might still hold the
+// program's mapping), which the next start judges as stale.
 TEST_F(Conflict, RemovedMappingIsAConflictFoundByTheTimerTick) {
   attachAndHandOver(plist::Value(plist::Array{}));
   world.setUserKeyMapping("kb1", 0, std::nullopt);
   trueOriginal["kb1"] = std::nullopt;
   advance(5);
+  EXPECT_EQ(session->errorSummary(), texts::kCouldNotCaptureMapping);
+  advance(5);
   EXPECT_EQ(session->errorSummary(), texts::kMappingConflict);
   EXPECT_FALSE(mapping("kb1"));
   EXPECT_TRUE(programWrites.empty());
+  EXPECT_TRUE(storedLease("kb1"));
+}
+
+// A read of the mapping that fails once must not cost the record while the program's mapping
+// is on the keyboard; the next look finds it and carries on.
+TEST_F(Conflict, MappingReadFailingOnceKeepsOwnershipAndTheRecord) {
+  plugKeyboard("kb1");
+  startSession("kb1");
+  tap("kb1", kCapsLock);
+  tap("kb1", kNumLock);
+  ASSERT_EQ(mapping("kb1"), navigation_mapping());
+  world.recorder().failOnce("IOHIDServiceClientCopyProperty");
+  tap("kb1", kNumLock);
+  EXPECT_EQ(mapping("kb1"), navigation_mapping());
+  EXPECT_TRUE(storedLease("kb1"));
+  advance(5);
+  EXPECT_EQ(session->errorSummary(), "");
+  EXPECT_EQ(mapping("kb1"), numeric_mapping());
 }
 
 TEST_F(Conflict, SurvivesUnplugAndReplugOfTheKeyboard) {
