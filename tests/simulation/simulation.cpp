@@ -309,7 +309,7 @@ std::optional<std::string> Simulation::heal() {
   world_.runDue();
   if (auto problem = check()) return problem;
   if (sim::Process* process = world_.process()) {
-    process->application().choose("Input Monitoring: Request access");
+    process->application().choose("Input Monitoring");
   }
   world_.advance(12);
   if (auto problem = check()) return problem;

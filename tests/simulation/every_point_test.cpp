@@ -1,0 +1,217 @@
+// Every platform call of every journey, visited: a crash right after it (and, for a sample of
+// points, a second crash at every point of the recovery), a failure of it (once, and for ever
+// after), and each preferences synchronize failing, lying or reading back something else.
+// The points come from the recorded trace, so new calls are covered without editing this file.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "tests/simulation/journeys.h"
+
+namespace padwarden::testing {
+namespace {
+
+struct CallRange {
+  uint64_t first = 0, last = 0;  // 1-based trace indices of the journey's calls
+  std::vector<sim::Call> calls;  // the whole reference trace
+};
+
+CallRange record(const Journey& journey) {
+  Rig rig;
+  journey.setup(rig);
+  CallRange range;
+  range.first = rig.world.recorder().callCount() + 1;
+  journey.journey(rig);
+  range.last = rig.world.recorder().callCount();
+  range.calls = rig.world.recorder().trace();
+  return range;
+}
+
+std::string op_of(const CallRange& range, uint64_t index) {
+  for (const sim::Call& call : range.calls) {
+    if (call.index == index) return call.op + " " + call.detail;
+  }
+  return "?";
+}
+
+std::string joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += "\n  " + line;
+  return text;
+}
+
+// Every text the program can show, from the headers that hold them, as patterns (a "%..."
+// conversion matches anything).
+const std::vector<std::regex>& known_texts() {
+  static const std::vector<std::regex> patterns = [] {
+    std::vector<std::regex> found;
+    for (const char* file : {"session/session_texts.h", "controller/controller_texts.h"}) {
+      std::ifstream in(std::string(PADWARDEN_SOURCE_DIR) + "/" + file);
+      std::stringstream buffer;
+      buffer << in.rdbuf();
+      const std::string source = buffer.str();
+      // Each "constexpr const char* kName = "..." "...";", the literals joined.
+      const std::string marker = "constexpr const char* k";
+      for (size_t at = source.find(marker); at != std::string::npos;
+           at = source.find(marker, at + 1)) {
+        size_t i = source.find('=', at);
+        std::string text;
+        while (i != std::string::npos && ++i < source.size() && source[i] != ';') {
+          if (source[i] != '"') continue;
+          for (++i; i < source.size() && source[i] != '"'; ++i) {
+            if (source[i] == '\\') ++i;
+            text += source[i];
+          }
+        }
+        std::string pattern;
+        for (size_t i = 0; i < text.size(); ++i) {
+          if (text[i] == '%') {
+            pattern += ".*";
+            while (i + 1 < text.size() && std::isalnum(static_cast<unsigned char>(text[i + 1])))
+              ++i;
+          } else if (std::strchr(".^$|()[]{}*+?\\", text[i])) {
+            pattern += std::string("\\") + text[i];
+          } else {
+            pattern += text[i];
+          }
+        }
+        found.emplace_back(pattern);
+      }
+    }
+    return found;
+  }();
+  return patterns;
+}
+
+bool is_known_text(const std::string& text) {
+  if (text.empty()) return true;
+  for (const std::regex& pattern : known_texts()) {
+    if (std::regex_match(text, pattern)) return true;
+  }
+  return false;
+}
+
+class EveryPoint : public ::testing::TestWithParam<Journey> {};
+
+TEST_P(EveryPoint, CrashAfterEachCallThenRecover) {
+  const Journey& journey = GetParam();
+  const CallRange range = record(journey);
+  ASSERT_GT(range.last, range.first);
+  for (uint64_t k = range.first; k <= range.last; ++k) {
+    Rig rig;
+    journey.setup(rig);
+    rig.world.recorder().crashAfterCall(k);
+    journey.journey(rig);
+    std::vector<std::string> problems = rig.rules.takeViolations();
+    rig.recover();
+    for (const std::string& problem : rig.settledProblems()) problems.push_back(problem);
+    EXPECT_TRUE(problems.empty()) << "crash after call " << k << " (" << op_of(range, k) << ")"
+                                  << joined(problems);
+  }
+  RecordProperty("crash_points", static_cast<int>(range.last - range.first + 1));
+}
+
+TEST_P(EveryPoint, SecondCrashDuringRecovery) {
+  const Journey& journey = GetParam();
+  const CallRange range = record(journey);
+  const uint64_t stride = std::max<uint64_t>(1, (range.last - range.first + 1) / 3);
+  for (uint64_t k = range.first; k <= range.last; k += stride) {
+    uint64_t recoveryFirst = 0, recoveryLast = 0;
+    {
+      Rig rig;
+      journey.setup(rig);
+      rig.world.recorder().crashAfterCall(k);
+      journey.journey(rig);
+      recoveryFirst = rig.world.recorder().callCount() + 1;
+      rig.recover();
+      recoveryLast = rig.world.recorder().callCount();
+    }
+    for (uint64_t j = recoveryFirst; j <= recoveryLast; ++j) {
+      Rig rig;
+      journey.setup(rig);
+      rig.world.recorder().crashAfterCall(k);
+      journey.journey(rig);
+      rig.world.recorder().crashAfterCall(j);
+      rig.recover(/*keepCrashPoint=*/true);
+      rig.recover();
+      const std::vector<std::string> problems = rig.settledProblems();
+      EXPECT_TRUE(problems.empty()) << "crash after call " << k << " (" << op_of(range, k)
+                                    << "), then after recovery call " << j << joined(problems);
+    }
+  }
+}
+
+TEST_P(EveryPoint, NthCallFailsOnceOrForEver) {
+  const Journey& journey = GetParam();
+  const CallRange range = record(journey);
+  for (const bool forEver : {false, true}) {
+    for (uint64_t n = 1; n <= range.last - range.first + 1; ++n) {
+      Rig rig;
+      journey.setup(rig);
+      rig.world.recorder().add(
+          sim::FaultRule{"", n - 1, forEver ? std::nullopt : std::optional<uint64_t>(1)});
+      journey.journey(rig);
+      std::string failed;
+      for (const sim::Call& call : rig.world.recorder().trace()) {
+        if (call.failed && failed.empty()) failed = " (" + call.op + " " + call.detail + ")";
+      }
+      std::vector<std::string> problems = rig.rules.takeViolations();
+      if (auto controller = rig.controller()) {
+        if (!is_known_text(controller->errorSummary())) {
+          problems.push_back("unknown error text: " + controller->errorSummary());
+        }
+      }
+      rig.recover();
+      for (const std::string& problem : rig.settledProblems()) problems.push_back(problem);
+      EXPECT_TRUE(problems.empty())
+          << "failable call " << n << failed << (forEver ? " and every later one" : "")
+          << " failing" << joined(problems);
+    }
+  }
+}
+
+// Each synchronize of the journey, and each read of a stored value, misbehaving in turn.
+TEST_P(EveryPoint, PreferencesStoreFaults) {
+  const Journey& journey = GetParam();
+  const CallRange range = record(journey);
+  size_t synchronizes = 0, reads = 0;
+  for (const sim::Call& call : range.calls) {
+    if (call.index < range.first || call.index > range.last) continue;
+    synchronizes += call.op == "CFPreferencesAppSynchronize";
+    reads += call.op == "CFPreferencesCopyAppValue";
+  }
+  struct Case {
+    const char* what;
+    const char* op;
+    bool lie;
+    size_t count;
+  };
+  for (const Case& c :
+       {Case{"fails", "CFPreferencesAppSynchronize", false, synchronizes},
+        Case{"reads back something else", "CFPreferencesCopyAppValue", false, reads}}) {
+    for (uint64_t m = 1; m <= c.count; ++m) {
+      Rig rig;
+      journey.setup(rig);
+      sim::FaultRule rule{c.op, m - 1, 1};
+      rule.lie = c.lie;
+      rig.world.recorder().add(rule);
+      journey.journey(rig);
+      std::vector<std::string> problems = rig.rules.takeViolations();
+      rig.world.crash();
+      rig.recover();
+      for (const std::string& problem : rig.settledProblems()) problems.push_back(problem);
+      EXPECT_TRUE(problems.empty()) << c.op << " number " << m << " " << c.what << joined(problems);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Journeys, EveryPoint, ::testing::ValuesIn(journeys()),
+                         [](const ::testing::TestParamInfo<Journey>& info) {
+                           return std::string(info.param.name);
+                         });
+
+}  // namespace
+}  // namespace padwarden::testing
