@@ -183,7 +183,14 @@ void KeyboardSession::attachServiceIfAvailable() {
     ensureReconcileTimer();
     notifyStatus();
   };
-  if (!recorded) {
+  if (!recorded && mapping_is_ours(current)) {
+    // The program's own mapping with no record behind it (a store that lost a save): the
+    // keyboard's own mapping is unknown, and taking the program's for it would leave the keypad
+    // remapped for good after a quit. An empty mapping, the keyboard's default, stands in.
+    _appMappingInstalled = true;
+    _mappingLeaseActive = false;
+    _originalMapping = plist::Value(plist::Array{});
+  } else if (!recorded) {
     _appMappingInstalled = false;
     _mappingLeaseActive = false;
     _originalMapping = std::move(current);

@@ -9,6 +9,7 @@
 #include <regex>
 #include <sstream>
 
+#include "session/key_mapping.h"
 #include "tests/simulation/journeys.h"
 
 namespace padwarden::testing {
@@ -206,6 +207,55 @@ TEST_P(EveryPoint, PreferencesStoreFaults) {
       EXPECT_TRUE(problems.empty()) << c.op << " number " << m << " " << c.what << joined(problems);
     }
   }
+}
+
+// A synchronize that answers true but saves nothing cannot be told from a real one, so the
+// rules may see a mapping installed without a saved record. What must hold: after a crash that
+// loses the record, the program never leaves its own mapping behind as if it were the
+// keyboard's, and a quit leaves the keyboard with its own mapping or an empty one.
+TEST_P(EveryPoint, LyingSynchronizeThenCrash) {
+  const Journey& journey = GetParam();
+  const CallRange range = record(journey);
+  size_t synchronizes = 0;
+  for (const sim::Call& call : range.calls) {
+    synchronizes += call.index >= range.first && call.index <= range.last &&
+                    call.op == "CFPreferencesAppSynchronize";
+  }
+  for (uint64_t m = 1; m <= synchronizes; ++m) {
+    Rig rig;
+    journey.setup(rig);
+    sim::FaultRule rule{"CFPreferencesAppSynchronize", m - 1, 1};
+    rule.lie = true;
+    rig.world.recorder().add(rule);
+    journey.journey(rig);
+    rig.rules.takeViolations();
+    rig.world.crash();
+    rig.recover();
+    rig.click("Quit Padwarden");
+    rig.world.advance(2);
+    const std::optional<plist::Value> mapping = rig.world.userKeyMapping("kb1");
+    EXPECT_FALSE(rig.running());
+    EXPECT_FALSE(mapping_is_ours(mapping)) << "synchronize " << m << " lied";
+    EXPECT_TRUE(stands_for_original(mapping, rig.trueOriginal["kb1"]) ||
+                stands_for_original(mapping, std::nullopt))
+        << "synchronize " << m << " lied: kb1 holds " << plist::describe(*mapping);
+    EXPECT_FALSE(rig.rules.storedLease("kb1")) << "synchronize " << m << " lied";
+  }
+}
+
+// The store lost the record of a mapping the program had installed: the next run must not
+// take its own mapping for the keyboard's, which a quit would then leave on for good.
+TEST(StoreLostTheRecord, ProgramMappingIsNotKeptAsTheKeyboardsOwn) {
+  Rig rig;
+  journeys()[2].setup(rig);  // kb1 in navigation mode
+  rig.world.crash();
+  rig.world.disk().values.clear();
+  rig.launch();
+  rig.tap(0x04);
+  rig.click("Quit Padwarden");
+  rig.world.advance(2);
+  EXPECT_FALSE(rig.running());
+  EXPECT_EQ(rig.world.userKeyMapping("kb1"), plist::Value(plist::Array{}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Journeys, EveryPoint, ::testing::ValuesIn(journeys()),

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,9 @@ struct Journey {
 };
 
 const std::vector<Journey>& journeys();
+
+// Test output names a journey rather than dumping its bytes.
+inline void PrintTo(const Journey& journey, std::ostream* out) { *out << journey.name; }
 
 // kb1's own mapping: Caps Lock gives Left Control.
 plist::Value kb1_own_mapping();
