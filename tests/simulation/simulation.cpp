@@ -297,11 +297,15 @@ std::optional<std::string> Simulation::heal() {
   }
   world_.setPermission(sim::InputMonitoring::Granted);
   world_.wake();
-  // A quit held back by a pressed key completes once the key is up and the restore is done.
+  // A quit held back completes once the keys are up and the restore is done; a keyboard the
+  // program has not heard from yet must send a report first.
   world_.advance(2);
   for (int second = 0; second < 30 && world_.process(); ++second) {
     auto delegate = delegate_.lock();
     if (!delegate || !delegate->terminationRequested()) break;
+    for (size_t slot = 0; slot < kSlots; ++slot) {
+      if (world_.isPlugged(keyboardName(slot))) world_.tap(keyboardName(slot), 0x04);
+    }
     world_.advance(1);
   }
   if (auto problem = check()) return problem;
