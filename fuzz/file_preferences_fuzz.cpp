@@ -20,7 +20,8 @@ std::vector<std::string> entries();
 
 // A private folder for the run, emptied and removed when the run ends.
 const std::string& folder() {
-  static const std::string path = [] {
+  // Never destroyed: the clean-up at exit still needs it.
+  static const std::string& path = *[] {
     char pattern[] = "/tmp/padwarden-fuzz-XXXXXX";
     const char* made = mkdtemp(pattern);
     if (!made) std::abort();
@@ -28,7 +29,7 @@ const std::string& folder() {
       for (const std::string& name : entries()) unlink((folder() + "/" + name).c_str());
       rmdir(folder().c_str());
     });
-    return std::string(made);
+    return new std::string(made);
   }();
   return path;
 }
