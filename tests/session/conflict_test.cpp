@@ -1,5 +1,6 @@
 // Stories of another program changing the keyboard's mapping while the keypad mapping is ours:
 // its value is left alone until the user disables and re-enables handling.
+#include "session/key_mapping.h"
 #include "session/lease_record.h"
 #include "session/session_texts.h"
 #include "tests/session/session_world.h"
@@ -92,6 +93,21 @@ TEST_F(Conflict, MappingReadFailingOnceKeepsOwnershipAndTheRecord) {
   advance(5);
   EXPECT_EQ(session->errorSummary(), "");
   EXPECT_EQ(mapping("kb1"), numeric_mapping());
+}
+
+// With no mapping of its own, a keyboard whose mapping cannot be read while handling is
+// disabled looked already restored: the record went while the navigation mapping stayed on.
+TEST_F(Conflict, DisableWithAnUnreadableMappingRestoresBeforeDroppingTheRecord) {
+  plugKeyboard("kb1");
+  startSession("kb1");
+  tap("kb1", kCapsLock);
+  tap("kb1", kNumLock);
+  ASSERT_EQ(mapping("kb1"), navigation_mapping());
+  world.recorder().failOnce("IOHIDServiceClientCopyProperty");
+  session->setEnabled(false);
+  step();
+  EXPECT_FALSE(mapping_is_ours(mapping("kb1")));
+  EXPECT_FALSE(storedLease("kb1"));
 }
 
 TEST_F(Conflict, SurvivesUnplugAndReplugOfTheKeyboard) {

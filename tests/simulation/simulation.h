@@ -80,6 +80,8 @@ class Simulation {
   // A hash of every platform call made so far, for checking that a seed replays exactly.
   uint64_t traceHash();
   size_t launches() const { return world_.launches(); }
+  // The world, for replaying a failure call by call.
+  sim::World& world() { return world_; }
 
  private:
   void launch();
