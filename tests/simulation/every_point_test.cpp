@@ -258,6 +258,39 @@ TEST(StoreLostTheRecord, ProgramMappingIsNotKeptAsTheKeyboardsOwn) {
   EXPECT_EQ(rig.world.userKeyMapping("kb1"), plist::Value(plist::Array{}));
 }
 
+// At the start after a crash, a mapping that cannot be read looked like somebody else's value:
+// the record went while the program's navigation mapping stayed on the keyboard.
+TEST(UnreadableMappingAtStart, KeepsTheRecordUntilTheMappingCanBeRead) {
+  // Which service-property read after the relaunch is the first read of the mapping.
+  uint64_t skip = 0;
+  {
+    Rig reference;
+    journeys()[6].setup(reference);
+    reference.world.recorder().clearTrace();
+    reference.launch();
+    for (const sim::Call& call : reference.world.recorder().trace()) {
+      if (call.op != "IOHIDServiceClientCopyProperty") continue;
+      if (call.detail.find("UserKeyMapping") != std::string::npos) break;
+      ++skip;
+    }
+  }
+  Rig rig;
+  journeys()[6].setup(rig);  // navigation mode, then a crash
+  rig.world.recorder().add(sim::FaultRule{"IOHIDServiceClientCopyProperty", skip, 1});
+  rig.launch();
+  EXPECT_TRUE(rig.rules.takeViolations().empty());
+  EXPECT_TRUE(rig.rules.storedLease("kb1")) << "the record stays while nothing can be read";
+
+  rig.world.advance(6);
+  rig.tap(0x04);
+  EXPECT_TRUE(rig.rules.takeViolations().empty());
+  rig.click("Quit Padwarden");
+  rig.world.advance(2);
+  EXPECT_FALSE(rig.running());
+  EXPECT_EQ(rig.world.userKeyMapping("kb1"), kb1_own_mapping());
+  EXPECT_FALSE(rig.rules.storedLease("kb1"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Journeys, EveryPoint, ::testing::ValuesIn(journeys()),
                          [](const ::testing::TestParamInfo<Journey>& info) {
                            return std::string(info.param.name);
