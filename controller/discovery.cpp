@@ -52,6 +52,11 @@ void VevozoVudararire::discover() {
           sessionStatusHandler());
       _sessions.emplace(*key, session);
       session->start();
+      // A keyboard found while handling is being disabled (or whose stored setting was not
+      // written) follows the controller: taken over during a disable, it kept the disable
+      // from ever completing.
+      const bool handling = _enabled && !_disablePending;
+      if (session->isEnabled() != handling) session->setEnabled(handling);
     }
   }
   hid.IOHIDManagerClose(manager, kIOHIDOptionsTypeNone);

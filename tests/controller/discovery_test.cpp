@@ -1,6 +1,7 @@
 // Stories of finding keyboards: which ones get a session, what the summary says, keyboards that
 // come and go, discovery that cannot run, and waiting for Input Monitoring.
 #include "controller/controller_texts.h"
+#include "session/key_mapping.h"
 #include "tests/controller/controller_world.h"
 
 namespace padwarden::testing {
@@ -85,6 +86,30 @@ TEST_F(Discovery, LastKeyboardGoneReadsAsNoKeyboard) {
   EXPECT_EQ(controller->connectionSummary(), texts::kNoKeyboard);
   EXPECT_FALSE(storedLease("kb1"));
   EXPECT_FALSE(controller->isConnected());
+}
+
+// A keyboard plugged in while a disable waits for a held key was taken over (it read the
+// setting the disable had not written yet), and the disable never completed.
+TEST_F(Discovery, KeyboardFoundDuringADisableIsNotTakenOver) {
+  plug("kb1");
+  start();
+  wake("kb1");
+  tap("kb1", kNumLock);
+  press("kb1", kKeypad4);
+  controller->setEnabled(false);
+  step();
+  ASSERT_TRUE(controller->isDisablePending());
+
+  plug("kb2");
+  advance(kDiscoveryTimerInterval);
+  ASSERT_TRUE(session("kb2"));
+  wake("kb2");
+  EXPECT_FALSE(mapping_is_ours(mapping("kb2")));
+
+  release("kb1", kKeypad4);
+  EXPECT_FALSE(controller->isDisablePending());
+  EXPECT_FALSE(controller->isEnabled());
+  EXPECT_FALSE(mapping_is_ours(mapping("kb1")));
 }
 
 // A pass that cannot list the devices must not take the keyboards for gone: retiring an

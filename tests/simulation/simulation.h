@@ -80,8 +80,9 @@ class Simulation {
   // A hash of every platform call made so far, for checking that a seed replays exactly.
   uint64_t traceHash();
   size_t launches() const { return world_.launches(); }
-  // The world, for replaying a failure call by call.
+  // The world and the running program's delegate (or null), for replaying a failure.
   sim::World& world() { return world_; }
+  std::shared_ptr<PadwardenAppDelegate> delegate() const { return delegate_.lock(); }
 
  private:
   void launch();
