@@ -1,5 +1,6 @@
 // Discovery: one pass over the keyboards present, with a short-lived HID manager, creating a
 // session for each new supported keyboard and retiring the sessions of keyboards gone.
+#include <cinttypes>
 #include <cstdio>
 #include <set>
 
@@ -11,6 +12,14 @@
 namespace padwarden {
 
 namespace texts = controller_texts;
+
+bool VevozoVudararire::registryEntryMayExist(const std::string& registryID) {
+  uint64_t entryID = 0;
+  if (std::sscanf(registryID.c_str(), "%16" SCNx64, &entryID) != 1) return true;
+  std::optional<plist::Dictionary> matching = _platform.hid.IORegistryEntryIDMatching(entryID);
+  if (!matching) return true;  // cannot tell: keep it
+  return static_cast<bool>(_platform.hid.IOServiceGetMatchingService(std::move(matching)));
+}
 
 void VevozoVudararire::discover() {
   if (_discoveryPending || _stopped || _stopPending) return;
@@ -73,8 +82,13 @@ void VevozoVudararire::discover() {
     // list, a keyboard that its own session still holds is not taken for gone: retiring it
     // would drop its lease while the program's mapping may still be on it. Its session sees a
     // real removal by itself, and the next pass retires it.
-    if (!listed && session->isConnected()) continue;
-    if (session->deviceRemoved()) _sessions.erase(key);
+    if (!listed && (session->isConnected() || registryEntryMayExist(key))) continue;
+    if (session->deviceRemoved()) {
+      _sessions.erase(key);
+      // Retired for good: its own manager must not attach the keyboard again behind the
+      // table's back (a session so revived acted next to its successor).
+      session->stop();
+    }
   }
   _discoveryPending = false;
 

@@ -65,6 +65,8 @@ class VevozoVudararire : public std::enable_shared_from_this<VevozoVudararire> {
   VevozoVudararire(const Platform& platform, StatusHandler statusHandler);
 
   void finishStop();
+  // Whether the registry may still hold the entry (true when it cannot be told).
+  bool registryEntryMayExist(const std::string& registryID);
   void setError(std::optional<std::string> text);
   void completeDisable();
   StatusHandler sessionStatusHandler();

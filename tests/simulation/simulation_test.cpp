@@ -34,6 +34,14 @@ TEST(Simulation, ShortCampaignHeals) {
   for (uint64_t seed = 100; seed < 110; ++seed) run(seed, 2000);
 }
 
+// Seeds that once broke a rule, replayed as they were found (the events and the rule broken are
+// in each name).
+TEST(SimulationRegressions, RestoreTookAnUnreadableMappingForTheEmptyOriginal) { run(105527, 200); }
+TEST(SimulationRegressions, KeyboardFoundDuringADisableKeptTheDisablePending) { run(107707, 200); }
+TEST(SimulationRegressions, RetiredSessionActedNextToItsSuccessorAndLeasedTheProgramsMapping) {
+  run(122697, 500);
+}
+
 TEST(Simulation, EventsFromBytesCoverEveryKind) {
   std::vector<uint8_t> bytes;
   for (uint8_t kind = 0; kind < static_cast<uint8_t>(EventKind::Count); ++kind) {
