@@ -89,6 +89,14 @@ bool VevozoVudararire::requestInputMonitoring() {
       hid.IOHIDCheckAccess(kIOHIDRequestTypeListenEvent) == kIOHIDAccessTypeGranted) {
     _errorSummary.clear();
     if (!_stopped) start();
+    // A session that lost access waits for a request of its own: without it, its keyboard was
+    // never handled again in this run, whatever the system granted.
+    const auto sessions = _sessions;
+    for (const auto& [key, session] : sessions) {
+      if (!_stopped && !session->isStopped() && !session->inputMonitoringGranted()) {
+        session->requestInputMonitoring();
+      }
+    }
     notifyStatus();
     return true;
   }

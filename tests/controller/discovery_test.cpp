@@ -88,6 +88,26 @@ TEST_F(Discovery, LastKeyboardGoneReadsAsNoKeyboard) {
   EXPECT_FALSE(controller->isConnected());
 }
 
+// After a loss of Input Monitoring the session waits for a request of its own; the menu's
+// request reached only the controller, so the keyboard was never handled again in that run.
+TEST_F(Discovery, PermissionGrantedAgainRevivesKeyboardsThatLostIt) {
+  plug("kb1");
+  start();
+  wake("kb1");
+  tap("kb1", kNumLock);
+  ASSERT_EQ(mapping("kb1"), navigation_mapping());
+  world.setPermission(sim::InputMonitoring::Denied);
+  advance(6);
+  ASSERT_FALSE(mapping_is_ours(mapping("kb1")));
+
+  world.setPermission(sim::InputMonitoring::Granted);
+  EXPECT_TRUE(controller->requestInputMonitoring());
+  step();
+  wake("kb1");
+  EXPECT_EQ(mapping("kb1"), navigation_mapping());
+  EXPECT_TRUE(controller->inputMonitoringGranted());
+}
+
 // A keyboard plugged in while a disable waits for a held key was taken over (it read the
 // setting the disable had not written yet), and the disable never completed.
 TEST_F(Discovery, KeyboardFoundDuringADisableIsNotTakenOver) {

@@ -361,8 +361,12 @@ std::optional<std::string> Simulation::heal() {
   for (size_t slot = 0; slot < kSlots; ++slot) {
     const std::string name = keyboardName(slot);
     if (!world_.isPlugged(name)) continue;
-    if (!testing::stands_for_original(world_.userKeyMapping(name), trueOriginal_[name])) {
-      return name + " does not hold its original after the quit";
+    const std::optional<plist::Value> mapping = world_.userKeyMapping(name);
+    if (!testing::stands_for_original(mapping, trueOriginal_[name])) {
+      const std::optional<plist::Value>& original = trueOriginal_[name];
+      return name + " does not hold its original after the quit: " +
+             (mapping ? plist::describe(*mapping) : "none") + " instead of " +
+             (original ? plist::describe(*original) : "none");
     }
     if (supported(slot) && rules_.storedLease(name)) {
       return name + " keeps a lease after the quit";

@@ -42,6 +42,8 @@ TEST(SimulationRegressions, RetiredSessionActedNextToItsSuccessorAndLeasedThePro
   run(122697, 500);
 }
 
+TEST(SimulationRegressions, KeyboardThatLostPermissionWasNeverHandledAgain) { run(131599, 5000); }
+
 TEST(Simulation, EventsFromBytesCoverEveryKind) {
   std::vector<uint8_t> bytes;
   for (uint8_t kind = 0; kind < static_cast<uint8_t>(EventKind::Count); ++kind) {
