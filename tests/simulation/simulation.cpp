@@ -6,6 +6,7 @@
 #include "platform/sim/sim_core_foundation.h"
 #include "session/key_mapping.h"
 #include "session/keyboard_matching.h"
+#include "session/session_texts.h"
 
 namespace padwarden::simulation {
 
@@ -132,7 +133,11 @@ std::vector<Event> events_from_bytes(const uint8_t* data, size_t size) {
   return events;
 }
 
-Simulation::Simulation() : kinds_(kSlots, 0), held_(kSlots), foreignSinceProgram_(kSlots, false) {
+Simulation::Simulation()
+    : kinds_(kSlots, 0),
+      held_(kSlots),
+      foreignSinceProgram_(kSlots, false),
+      pastOriginals_(kSlots) {
   world_.observeMappingWrites([this](const sim::MappingWrite& write) {
     const size_t slot = static_cast<size_t>(write.keyboard.back() - '0');
     if (slot < kSlots && write.serviceIndex == 0) {
@@ -172,6 +177,7 @@ std::optional<std::string> Simulation::play(const Event& event) {
       kinds_[slot] = kind;
       held_[slot].clear();
       trueOriginal_[name] = std::nullopt;
+      pastOriginals_[slot] = {std::nullopt};
       foreignSinceProgram_[slot] = false;
       world_.plug(std::move(spec));
       break;
@@ -215,6 +221,7 @@ std::optional<std::string> Simulation::play(const Event& event) {
     case EventKind::ForeignMapping:
       if (!world_.isPlugged(name)) break;
       trueOriginal_[name] = foreign_mapping(event.b);
+      pastOriginals_[slot].push_back(foreign_mapping(event.b));
       world_.setUserKeyMapping(name, 0, foreign_mapping(event.b));
       break;
     case EventKind::Sleep: world_.sleep(); break;
@@ -226,6 +233,7 @@ std::optional<std::string> Simulation::play(const Event& event) {
     case EventKind::Reboot:
       world_.reboot(5);
       for (auto& [keyboard, original] : trueOriginal_) original.reset();
+      for (auto& past : pastOriginals_) past = {std::nullopt};
       for (auto& keys : held_) keys.clear();
       break;
     case EventKind::Wait: world_.advance(kWaits[event.a % kWaits.size()]); break;
@@ -343,7 +351,12 @@ std::optional<std::string> Simulation::heal() {
       if (!testing::stands_for_original(mapping, trueOriginal_[name])) {
         return name + " holds neither its original nor the program's mapping after healing";
       }
-      if (auto lease = rules_.storedLease(name)) {
+      // A record kept through a conflict (nothing could be read where the program's mapping
+      // had been) stays until the user takes control again or a quit restores; the conflict
+      // is on show meanwhile.
+      const bool conflictShown =
+          delegate->controller()->errorSummary() == session_texts::kMappingConflict;
+      if (auto lease = rules_.storedLease(name); lease && !(conflictShown && !mapping)) {
         return name + " keeps a stale lease after healing: " + plist::describe(*lease) +
                "; mapping " + (mapping ? plist::describe(*mapping) : "none") + "; " +
                delegate->controller()->connectionSummary() + "; " +
@@ -362,7 +375,14 @@ std::optional<std::string> Simulation::heal() {
     const std::string name = keyboardName(slot);
     if (!world_.isPlugged(name)) continue;
     const std::optional<plist::Value> mapping = world_.userKeyMapping(name);
-    if (!testing::stands_for_original(mapping, trueOriginal_[name])) {
+    bool own = testing::stands_for_original(mapping, trueOriginal_[name]);
+    // A removal by another program cannot be told from a failed read: the record's original
+    // comes back then, never anything the keyboard did not have.
+    if (!mapping_is_ours(mapping) && !trueOriginal_[name]) {
+      for (const auto& past : pastOriginals_[slot])
+        own |= testing::stands_for_original(mapping, past);
+    }
+    if (!own) {
       const std::optional<plist::Value>& original = trueOriginal_[name];
       return name + " does not hold its original after the quit: " +
              (mapping ? plist::describe(*mapping) : "none") + " instead of " +

@@ -100,6 +100,9 @@ class Simulation {
   std::vector<uint8_t> kinds_;
   std::vector<std::vector<uint8_t>> held_;
   std::vector<bool> foreignSinceProgram_;
+  // Every value that was the keyboard's own since it was plugged: where nothing can be read,
+  // a restore puts back the one the record names, even if another program removed it since.
+  std::vector<std::vector<std::optional<plist::Value>>> pastOriginals_;
   uint64_t hash_ = 1469598103934665603ull;
 };
 
