@@ -98,14 +98,13 @@ bool KeyboardSession::clearMappingRestoringOriginal(bool restoreOriginal) {
   std::optional<plist::Value> current = copyUserKeyMapping();
   bool ours = mapping_is_ours(current);
   // Nothing read is no proof that the original is back: a failed read answers the same while
-  // the program's mapping is still on. Only a value read counts; otherwise the original is
-  // written (and read back) anyway, which costs nothing when it was already there.
+  // the program's mapping is still on. Only a value read counts; nothing read goes the way of
+  // an external value (look again, then give ownership up keeping the record), and nothing is
+  // written over a value that could not be read.
   bool matchesOriginal = current && mapping_matches_normalized_original(current, _originalMapping);
 
   if (_mappingLeaseActive) {
-    if (!ours && !matchesOriginal && current) {
-      return relinquishMappingOwnershipForExternalValue(current);
-    }
+    if (!ours && !matchesOriginal) return relinquishMappingOwnershipForExternalValue(current);
   } else if (!_appMappingInstalled) {
     // Nothing of the program's is on the service; only a stored lease may be left.
     if (clearPersistentMappingLease()) {
@@ -115,16 +114,14 @@ bool KeyboardSession::clearMappingRestoringOriginal(bool restoreOriginal) {
     _mappingClearPending = true;
     return false;
   } else if (!matchesOriginal) {
-    if (!ours && current) return relinquishMappingOwnershipForExternalValue(current);
+    if (!ours) return relinquishMappingOwnershipForExternalValue(current);
     // A verified lease must stand before the service is changed.
     if (!persistMappingLease()) {
       _mappingClearPending = true;
       return false;
     }
     current = copyUserKeyMapping();
-    if (!mapping_is_ours(current) && current) {
-      return relinquishMappingOwnershipForExternalValue(current);
-    }
+    if (!mapping_is_ours(current)) return relinquishMappingOwnershipForExternalValue(current);
     matchesOriginal = false;
   }
 

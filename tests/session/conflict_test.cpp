@@ -106,6 +106,8 @@ TEST_F(Conflict, DisableWithAnUnreadableMappingRestoresBeforeDroppingTheRecord) 
   world.recorder().failOnce("IOHIDServiceClientCopyProperty");
   session->setEnabled(false);
   step();
+  EXPECT_TRUE(storedLease("kb1")) << "nothing read: the record stays";
+  advance(5);  // the next look reads the program's mapping and restores
   EXPECT_FALSE(mapping_is_ours(mapping("kb1")));
   EXPECT_FALSE(storedLease("kb1"));
 }

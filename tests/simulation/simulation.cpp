@@ -388,7 +388,8 @@ std::optional<std::string> Simulation::heal() {
              (mapping ? plist::describe(*mapping) : "none") + " instead of " +
              (original ? plist::describe(*original) : "none");
     }
-    if (supported(slot) && rules_.storedLease(name)) {
+    // A record kept because nothing could be read stays for the next start to judge.
+    if (supported(slot) && rules_.storedLease(name) && (mapping || trueOriginal_[name])) {
       return name + " keeps a lease after the quit";
     }
   }

@@ -44,6 +44,8 @@ TEST(SimulationRegressions, RetiredSessionActedNextToItsSuccessorAndLeasedThePro
 
 TEST(SimulationRegressions, KeyboardThatLostPermissionWasNeverHandledAgain) { run(131599, 5000); }
 
+TEST(SimulationRegressions, RestoreWroteOverAValueThatCouldNotBeRead) { run(146497, 200); }
+
 TEST(Simulation, EventsFromBytesCoverEveryKind) {
   std::vector<uint8_t> bytes;
   for (uint8_t kind = 0; kind < static_cast<uint8_t>(EventKind::Count); ++kind) {
