@@ -194,8 +194,9 @@ TEST_F(FilePreferencesTest, EveryFailingStepKeepsThePendingChangesAndTheOldFile)
     write_file(file, encoded(Dictionary{{"Enabled", true}}));
     const std::string before = read_file(file);
     bool fail = true;
+    const Step failingStep = failing;  // a lambda cannot capture a structured binding in C++20
     FilePreferences prefs(folder, "preferences.plist",
-                          [&](Step step) { return fail && step == failing; });
+                          [&](Step step) { return fail && step == failingStep; });
     prefs.setBool(false, "Enabled");
     EXPECT_FALSE(prefs.CFPreferencesAppSynchronize());
     EXPECT_TRUE(prefs.hasPendingChanges());
@@ -280,7 +281,8 @@ TEST_F(FilePreferencesTest, ACorruptFileIsMovedAsideUnchangedWhenOpeningOrSynchr
     SCOPED_TRACE(name);
     write_file(folder / name, content);
     std::optional<FilePreferences> prefs;
-    std::string err = stderr_of([&] { prefs.emplace(folder, name); });
+    const std::string fileName = name;  // a lambda cannot capture a structured binding in C++20
+    std::string err = stderr_of([&] { prefs.emplace(folder, fileName); });
     EXPECT_FALSE(fs::exists(folder / name));
     ASSERT_EQ(aside_files(name).size(), 1u);
     EXPECT_EQ(lines(err), 1u) << err;
