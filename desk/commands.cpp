@@ -9,7 +9,6 @@
 #include "desk/desk.h"
 #include "desk/keys.h"
 #include "platform/hid.h"
-#include "platform/sim/sim_core_foundation.h"
 #include "platform/timer_queue.h"
 #include "session/key_mapping.h"
 #include "session/keyboard_matching.h"
@@ -66,15 +65,6 @@ std::optional<double> parse_seconds(const std::string& text) {
     return std::nullopt;
   }
   return value;
-}
-
-// The program's own mappings, made as the program makes them.
-std::optional<plist::Value> program_mapping(bool numeric) {
-  sim::CallRecorder recorder;
-  recorder.recording = false;
-  sim::ProcessLink link(recorder);
-  sim::SimCoreFoundation cf(link);
-  return create_mapping(cf, numeric);
 }
 
 bool same_mapping(const std::optional<plist::Value>& a, const std::optional<plist::Value>& b) {

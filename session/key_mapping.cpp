@@ -36,6 +36,30 @@ bool entry_is(const plist::Value& entry, int64_t src, int64_t dst) {
 
 }  // namespace
 
+namespace {
+
+// Allocation that always succeeds, for program_mapping.
+class PlainObjects final : public CoreFoundation {
+ public:
+  std::optional<plist::Array> CFArrayCreateMutable() override { return plist::Array{}; }
+  std::optional<plist::Dictionary> CFDictionaryCreateMutable() override {
+    return plist::Dictionary{};
+  }
+  std::optional<plist::Value> CFNumberCreateSInt32(int32_t value) override { return value; }
+  std::optional<plist::Value> CFNumberCreateSInt64(int64_t value) override { return value; }
+  std::optional<std::string> CFStringCreateWithCString(const char* utf8) override {
+    return std::string(utf8);
+  }
+  bool malloc(std::size_t) override { return true; }
+};
+
+}  // namespace
+
+plist::Value program_mapping(bool numericMode) {
+  PlainObjects objects;
+  return *create_mapping(objects, numericMode);
+}
+
 std::optional<plist::Value> create_mapping(CoreFoundation& cf, bool numericMode) {
   std::optional<plist::Array> mapping = cf.CFArrayCreateMutable();
   if (!mapping) return std::nullopt;

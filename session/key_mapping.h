@@ -17,6 +17,9 @@ inline constexpr int64_t kKeyboardPageKey = int64_t{0x7} << 32;
 // The numeric-mode mapping (the Num Lock key gives nothing) or the navigation-mode one (the
 // same entry, then the keypad keys as navigation keys). None when any allocation fails.
 std::optional<plist::Value> create_mapping(CoreFoundation& cf, bool numericMode);
+// The same mapping made without the platform's allocator (which never fails here): for those
+// who compare a keyboard's value with the program's, such as the desk and the test harness.
+plist::Value program_mapping(bool numericMode);
 
 // True when the value is an array equal to either of the program's two mappings. Decided
 // from the keypad table without allocating, so that a failed allocation can never make the

@@ -1,6 +1,5 @@
 #include "tests/simulation/journeys.h"
 
-#include "platform/sim/sim_core_foundation.h"
 #include "session/key_mapping.h"
 
 namespace padwarden::testing {
@@ -90,12 +89,8 @@ std::vector<std::string> Rig::settledProblems() {
     // The keyboard's session decides (a misread preference can make it differ from the menu).
     const bool handling = c && !c->sessions().empty() && c->sessions().begin()->second->isEnabled();
     if (!handling) problems.push_back("the program's mapping stays while not handling");
-    sim::CallRecorder recorder;
-    recorder.recording = false;
-    sim::ProcessLink link(recorder);
-    sim::SimCoreFoundation cf(link);
     if (c && !c->sessions().empty() &&
-        mapping != create_mapping(cf, c->sessions().begin()->second->effectiveNumericMode())) {
+        mapping != program_mapping(c->sessions().begin()->second->effectiveNumericMode())) {
       problems.push_back("the keyboard carries the other mode's mapping");
     }
   } else {

@@ -3,7 +3,6 @@
 #include <array>
 #include <cstdio>
 
-#include "platform/sim/sim_core_foundation.h"
 #include "session/key_mapping.h"
 #include "session/keyboard_matching.h"
 #include "session/session_texts.h"
@@ -86,14 +85,6 @@ std::optional<plist::Value> foreign_mapping(uint8_t which) {
     case 2: return plist::Value(plist::Array{entry(0x700000039, 0x7000000E0)});
     default: return plist::Value(plist::Array{entry(0x700000004, 0x700000005)});
   }
-}
-
-std::optional<plist::Value> program_mapping(bool numeric) {
-  sim::CallRecorder recorder;
-  recorder.recording = false;
-  sim::ProcessLink link(recorder);
-  sim::SimCoreFoundation cf(link);
-  return create_mapping(cf, numeric);
 }
 
 }  // namespace
