@@ -87,6 +87,21 @@ std::optional<plist::Value> foreign_mapping(uint8_t which) {
   }
 }
 
+// Values no keyboard mapping should hold, which the program must leave alone.
+plist::Value ill_formed_mapping(uint8_t which) {
+  switch (which % 4) {
+    case 0: return plist::Value("UserKeyMapping");
+    case 1: return plist::Value(plist::Array{plist::Value(int64_t{5})});
+    case 2:
+      return plist::Value(
+          plist::Array{plist::Dictionary{{kIOHIDKeyboardModifierMappingSrcKey, 0x700000039}}});
+    default:
+      return plist::Value(
+          plist::Array{plist::Dictionary{{kIOHIDKeyboardModifierMappingSrcKey, 1.5},
+                                         {kIOHIDKeyboardModifierMappingDstKey, 0x7000000E0}}});
+  }
+}
+
 }  // namespace
 
 std::string describe(const Event& event) {
@@ -124,10 +139,12 @@ std::vector<Event> events_from_bytes(const uint8_t* data, size_t size) {
   return events;
 }
 
-Simulation::Simulation()
-    : kinds_(kSlots, 0),
+Simulation::Simulation(int mix)
+    : mix_(mix),
+      kinds_(kSlots, 0),
       held_(kSlots),
       foreignSinceProgram_(kSlots, false),
+      seized_(kSlots, false),
       pastOriginals_(kSlots) {
   world_.observeMappingWrites([this](const sim::MappingWrite& write) {
     const size_t slot = static_cast<size_t>(write.keyboard.back() - '0');
@@ -170,10 +187,17 @@ std::optional<std::string> Simulation::play(const Event& event) {
       trueOriginal_[name] = std::nullopt;
       pastOriginals_[slot] = {std::nullopt};
       foreignSinceProgram_[slot] = false;
+      seized_[slot] = false;
       world_.plug(std::move(spec));
       break;
     }
     case EventKind::Unplug:
+      if (mix_ >= 2 && (event.a >> 2) % 8 == 7) {
+        // Another program seizes the keyboard for itself, or lets it go.
+        seized_[slot] = !seized_[slot];
+        world_.setHeldExclusively(name, seized_[slot]);
+        break;
+      }
       held_[slot].clear();
       world_.unplug(name);
       break;
@@ -209,12 +233,16 @@ std::optional<std::string> Simulation::play(const Event& event) {
                            : event.a % 3 == 1 ? sim::InputMonitoring::Denied
                                               : sim::InputMonitoring::UnknownGrantedOnRequest);
       break;
-    case EventKind::ForeignMapping:
+    case EventKind::ForeignMapping: {
       if (!world_.isPlugged(name)) break;
-      trueOriginal_[name] = foreign_mapping(event.b);
-      pastOriginals_[slot].push_back(foreign_mapping(event.b));
-      world_.setUserKeyMapping(name, 0, foreign_mapping(event.b));
+      const std::optional<plist::Value> value = mix_ >= 2 && (event.a >> 2) % 8 == 7
+                                                    ? ill_formed_mapping(event.b)
+                                                    : foreign_mapping(event.b);
+      trueOriginal_[name] = value;
+      pastOriginals_[slot].push_back(value);
+      world_.setUserKeyMapping(name, 0, value);
       break;
+    }
     case EventKind::Sleep: world_.sleep(); break;
     case EventKind::Wake: world_.wake(); break;
     case EventKind::Crash: world_.crash(); break;
@@ -234,6 +262,7 @@ std::optional<std::string> Simulation::play(const Event& event) {
       rule.skip = (event.b >> 2) % 4;
       const uint8_t mode = event.b % 4;
       rule.times = mode == 3 ? std::nullopt : std::optional<uint64_t>(mode == 1 ? 3 : 1);
+      if (mix_ >= 2 && (event.b >> 4) % 8 == 7) rule.code = kIOReturnNotPermitted;
       recorder.add(rule);
       break;
     }
@@ -295,6 +324,10 @@ std::optional<std::string> Simulation::heal() {
     held_[slot].clear();
   }
   world_.setPermission(sim::InputMonitoring::Granted);
+  for (size_t slot = 0; slot < kSlots; ++slot) {
+    seized_[slot] = false;
+    world_.setHeldExclusively(keyboardName(slot), false);
+  }
   world_.wake();
   // A quit held back completes once the keys are up and the restore is done; a keyboard the
   // program has not heard from yet must send a report first.

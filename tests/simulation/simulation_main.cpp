@@ -1,6 +1,6 @@
 // The randomized simulation, run from the command line: a range of seeds, each a run of random
 // events followed by healing. A failure names its seed and event, which replay exactly.
-//   padwarden_simulation [--seeds N] [--first-seed S] [--events M] [--verbose]
+//   padwarden_simulation [--seeds N] [--first-seed S] [--events M] [--mix X] [--verbose]
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -23,12 +23,13 @@ bool number_argument(int argc, char** argv, int& i, const char* name, uint64_t& 
 
 int main(int argc, char** argv) {
   using namespace padwarden::simulation;
-  uint64_t seeds = 1, firstSeed = 1, events = 10000;
+  uint64_t seeds = 1, firstSeed = 1, events = 10000, mix = kLatestMix;
   bool verbose = false;
   for (int i = 1; i < argc; ++i) {
     if (number_argument(argc, argv, i, "--seeds", seeds) ||
         number_argument(argc, argv, i, "--first-seed", firstSeed) ||
-        number_argument(argc, argv, i, "--events", events)) {
+        number_argument(argc, argv, i, "--events", events) ||
+        number_argument(argc, argv, i, "--mix", mix)) {
       continue;
     }
     if (std::strcmp(argv[i], "--verbose") == 0) {
@@ -36,14 +37,14 @@ int main(int argc, char** argv) {
       continue;
     }
     std::cerr << "usage: padwarden_simulation [--seeds N] [--first-seed S] [--events M] "
-                 "[--verbose]\n";
+                 "[--mix X] [--verbose]\n";
     return 2;
   }
 
   const auto started = std::chrono::steady_clock::now();
   uint64_t played = 0, launches = 0;
   for (uint64_t seed = firstSeed; seed < firstSeed + seeds; ++seed) {
-    Simulation simulation;
+    Simulation simulation(static_cast<int>(mix));
     Random random(seed);
     std::deque<std::string> recent;
     for (uint64_t n = 1; n <= events; ++n) {
@@ -59,14 +60,14 @@ int main(int argc, char** argv) {
                   << "): " << *problem << "\nlast events:";
         for (const std::string& line : recent) std::cerr << " [" << line << "]";
         std::cerr << "\nreplay: padwarden_simulation --first-seed " << seed << " --events " << n
-                  << " --verbose\n";
+                  << " --mix " << mix << " --verbose\n";
         return 1;
       }
     }
     if (const std::optional<std::string> problem = simulation.heal()) {
       std::cerr << "seed " << seed << ", healing after " << events << " events: " << *problem
                 << "\nreplay: padwarden_simulation --first-seed " << seed << " --events " << events
-                << " --verbose\n";
+                << " --mix " << mix << " --verbose\n";
       return 1;
     }
     launches += simulation.launches();

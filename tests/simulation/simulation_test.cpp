@@ -8,8 +8,8 @@ namespace padwarden::simulation {
 namespace {
 
 // Plays a seed and answers the trace hash, failing the test on any broken rule.
-uint64_t run(uint64_t seed, size_t events) {
-  Simulation simulation;
+uint64_t run(uint64_t seed, size_t events, int mix = kLatestMix) {
+  Simulation simulation(mix);
   Random random(seed);
   for (size_t n = 1; n <= events; ++n) {
     const Event event = random_event(random);
@@ -34,17 +34,21 @@ TEST(Simulation, ShortCampaignHeals) {
   for (uint64_t seed = 100; seed < 110; ++seed) run(seed, 2000);
 }
 
-// Seeds that once broke a rule, replayed as they were found (the events and the rule broken are
-// in each name).
-TEST(SimulationRegressions, RestoreTookAnUnreadableMappingForTheEmptyOriginal) { run(105527, 200); }
-TEST(SimulationRegressions, KeyboardFoundDuringADisableKeptTheDisablePending) { run(107707, 200); }
-TEST(SimulationRegressions, RetiredSessionActedNextToItsSuccessorAndLeasedTheProgramsMapping) {
-  run(122697, 500);
+// Seeds that once broke a rule, replayed as they were found, under the mix of their day (the
+// events and the rule broken are in each name).
+TEST(SimulationRegressions, RestoreTookAnUnreadableMappingForTheEmptyOriginal) {
+  run(105527, 200, 1);
 }
-
-TEST(SimulationRegressions, KeyboardThatLostPermissionWasNeverHandledAgain) { run(131599, 5000); }
-
-TEST(SimulationRegressions, RestoreWroteOverAValueThatCouldNotBeRead) { run(146497, 200); }
+TEST(SimulationRegressions, KeyboardFoundDuringADisableKeptTheDisablePending) {
+  run(107707, 200, 1);
+}
+TEST(SimulationRegressions, RetiredSessionActedNextToItsSuccessorAndLeasedTheProgramsMapping) {
+  run(122697, 500, 1);
+}
+TEST(SimulationRegressions, KeyboardThatLostPermissionWasNeverHandledAgain) {
+  run(131599, 5000, 1);
+}
+TEST(SimulationRegressions, RestoreWroteOverAValueThatCouldNotBeRead) { run(146497, 200, 1); }
 
 TEST(Simulation, EventsFromBytesCoverEveryKind) {
   std::vector<uint8_t> bytes;

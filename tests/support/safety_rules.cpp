@@ -10,8 +10,9 @@ bool stands_for_original(const std::optional<plist::Value>& value,
                          const std::optional<plist::Value>& original) {
   // The empty mapping the program leaves behind stands for a keyboard that had none.
   const plist::Value empty = plist::Array{};
+  // An ill-formed value (no mapping can use it) stands only for itself.
   return mapping_matches_normalized_original(value, original ? *original : empty) ||
-         (!original && !value);
+         (!original && !value) || (value && original && *value == *original);
 }
 
 SafetyRules::SafetyRules(sim::World& world, const TrueOriginals& trueOriginal)
