@@ -62,6 +62,18 @@ TEST_F(Conflict, ForeignChangeIsLeftAloneUntilDisableThenEnable) {
   EXPECT_EQ(mapping("kb1"), foreign);
 }
 
+TEST_F(Conflict, IllFormedValueWrittenWhileHandlingIsNeverRewritten) {
+  const plist::Value illFormed("UserKeyMapping");
+  attachAndHandOver(illFormed);
+  tap("kb1", kNumLock);
+  EXPECT_EQ(session->errorSummary(), texts::kMappingConflict);
+  EXPECT_FALSE(storedLease("kb1"));
+  tap("kb1", kNumLock);
+  advance(15);
+  EXPECT_TRUE(programWrites.empty());
+  EXPECT_EQ(mapping("kb1"), illFormed);
+}
+
 // A removed mapping reads as nothing, as a failed read does: the first tick only looks again,
 // the second gives ownership up and keeps the record (the keyboard might still hold the
 // program's mapping), which the next start judges as stale.

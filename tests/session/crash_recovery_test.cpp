@@ -165,6 +165,28 @@ TEST_F(CrashRecovery, ValidLeaseWithAForeignMappingOnTheServiceIsAConflict) {
   EXPECT_EQ(mapping("kb1"), current);
 }
 
+TEST_F(CrashRecovery, ForeignMappingOverARecordThatCannotBeDeletedWaitsForTheDeletion) {
+  const plist::Value current = user_mapping(kKeypad5, 0x1E);
+  plugKeyboard("kb1", current);
+  world.disk().values.insert_or_assign(leaseKey("kb1"),
+                                       leaseFor("kb1", user_mapping(kCapsLock, 0xE0)));
+  world.recorder().failAlways("CFPreferencesAppSynchronize");
+  startSession("kb1");
+  EXPECT_EQ(session->errorSummary(), texts::kCouldNotRemoveLease);
+  EXPECT_FALSE(session->isConnected());
+  tap("kb1", kKeypad5);
+  advance(5);
+  EXPECT_TRUE(storedLease("kb1"));
+
+  world.recorder().clearFaults();
+  advance(5);
+  tap("kb1", kKeypad5);
+  EXPECT_FALSE(storedLease("kb1"));
+  EXPECT_EQ(session->errorSummary(), texts::kMappingConflict);
+  EXPECT_TRUE(programWrites.empty());
+  EXPECT_EQ(mapping("kb1"), current);
+}
+
 TEST_F(CrashRecovery, ValidLeaseWhoseOriginalIsBackIsDeletedWithoutAWrite) {
   const plist::Value own = user_mapping(kCapsLock, 0xE0);
   plugKeyboard("kb1", own);

@@ -56,6 +56,77 @@ INSTANTIATE_TEST_SUITE_P(Session, PermissionWithdrawn, ::testing::Values(true, f
                            return std::string(info.param ? "AtNextReport" : "AtTimerTick");
                          });
 
+// Access can go between a report and the LED write it causes: the write is the first to know.
+class AccessWithdrawnMidStep;
+struct WithdrawnAt {
+  const char* name;
+  // Brings kb1 (own mapping: Caps Lock as Left Control) to the moment, arming the refusal.
+  void (*reach)(AccessWithdrawnMidStep&);
+};
+
+class AccessWithdrawnMidStep : public SessionWorld,
+                               public ::testing::WithParamInterface<WithdrawnAt> {
+ public:
+  using SessionWorld::startSession;
+  using SessionWorld::tap;
+  using SessionWorld::world;
+  // The next LED writes after `skip` more are refused for lack of access.
+  void refuseLEDWrites(uint64_t skip) {
+    world.recorder().add(
+        {"IOHIDDeviceSetValue", skip, std::nullopt, static_cast<int32_t>(kIOReturnNotPermitted)});
+  }
+};
+
+TEST_P(AccessWithdrawnMidStep, PutsTheOwnMappingBackAndWaitsForAccess) {
+  const plist::Value own = user_mapping(kCapsLock, 0xE0);
+  plugKeyboard("kb1", own);
+  GetParam().reach(*this);
+  step();
+  EXPECT_EQ(mapping("kb1"), own);
+  EXPECT_FALSE(storedLease("kb1"));
+  EXPECT_EQ(session->connectionSummary(), texts::kWaitingForPermission);
+
+  // Access was never really gone: asking again brings the keyboard back.
+  world.recorder().clearFaults();
+  EXPECT_TRUE(session->requestInputMonitoring());
+  step();
+  tap("kb1", kCapsLock);
+  EXPECT_EQ(mapping("kb1"), numeric_mapping());
+  EXPECT_EQ(session->errorSummary(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Session, AccessWithdrawnMidStep,
+    ::testing::Values(WithdrawnAt{"AtAttachment",
+                                  [](AccessWithdrawnMidStep& t) {
+                                    t.refuseLEDWrites(0);
+                                    t.startSession("kb1");
+                                  }},
+                      WithdrawnAt{"AtTheFirstReport",
+                                  [](AccessWithdrawnMidStep& t) {
+                                    t.refuseLEDWrites(1);
+                                    t.startSession("kb1");
+                                    t.tap("kb1", kCapsLock);
+                                  }},
+                      WithdrawnAt{"AtANumLockPress",
+                                  [](AccessWithdrawnMidStep& t) {
+                                    t.startSession("kb1");
+                                    t.tap("kb1", kCapsLock);
+                                    t.refuseLEDWrites(0);
+                                    t.tap("kb1", kNumLock);
+                                  }},
+                      // A press whose LED write failed leaves the LED to be set again at the
+                      // next report, here the release.
+                      WithdrawnAt{"AtTheLEDResync",
+                                  [](AccessWithdrawnMidStep& t) {
+                                    t.startSession("kb1");
+                                    t.tap("kb1", kCapsLock);
+                                    t.world.recorder().failOnce("IOHIDDeviceSetValue");
+                                    t.refuseLEDWrites(1);
+                                    t.tap("kb1", kNumLock);
+                                  }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 class PermissionAtStart : public SessionWorld {};
 
 TEST_F(PermissionAtStart, WaitsWithoutCreatingAManager) {

@@ -258,6 +258,28 @@ TEST(StoreLostTheRecord, ProgramMappingIsNotKeptAsTheKeyboardsOwn) {
   EXPECT_EQ(rig.world.userKeyMapping("kb1"), plist::Value(plist::Array{}));
 }
 
+// The same, and another program sets its own value before the keyboard's first report: its
+// value is left alone, through the quit.
+TEST(StoreLostTheRecord, AnotherProgramsValueBeforeTheFirstReportIsLeftAlone) {
+  Rig rig;
+  journeys()[2].setup(rig);
+  rig.world.crash();
+  rig.world.disk().values.clear();
+  rig.launch();
+  rig.rules.takeViolations();  // the program's mapping stands there with no record, as set up
+  const plist::Value foreign = plist::Array{};
+  rig.trueOriginal["kb1"] = foreign;
+  rig.world.setUserKeyMapping("kb1", 0, foreign);
+  rig.tap(0x04);
+  rig.world.advance(6);
+  rig.click("Quit Padwarden");
+  rig.world.advance(2);
+  EXPECT_TRUE(rig.rules.takeViolations().empty());
+  EXPECT_FALSE(rig.running());
+  EXPECT_EQ(rig.world.userKeyMapping("kb1"), foreign);
+  EXPECT_FALSE(rig.rules.storedLease("kb1"));
+}
+
 // At the start after a crash, a mapping that cannot be read looked like somebody else's value:
 // the record went while the program's navigation mapping stayed on the keyboard.
 TEST(UnreadableMappingAtStart, KeepsTheRecordUntilTheMappingCanBeRead) {
