@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -42,8 +41,8 @@ std::optional<Value> round_trip(const Value& value) {
 }
 
 Data all_bytes() {
-  Data data;
-  for (int i = 0; i < 256; ++i) data.push_back(static_cast<uint8_t>(i));
+  Data data(256);
+  for (int i = 0; i < 256; ++i) data[i] = static_cast<uint8_t>(i);
   return data;
 }
 
@@ -73,21 +72,14 @@ Value everything() {
       {"repeated", Array{"same", "same", 7, 7, 7.0}}};
 }
 
-TEST(BinaryPlist, EveryKindNestedRoundTrips) {
-  const Value value = everything();
-  const auto bytes = encode_binary_plist(value);
+// Every kind nested, scalars and containers at the top, every integer boundary and the deepest
+// nesting allowed.
+TEST(BinaryPlist, ValuesRoundTripExactly) {
+  const auto bytes = encode_binary_plist(everything());
   ASSERT_TRUE(bytes);
-  ASSERT_GE(bytes->size(), 8u);
-  EXPECT_EQ(std::memcmp(bytes->data(), "bplist00", 8), 0);
-  const auto back = decode_binary_plist(bytes->data(), bytes->size());
-  ASSERT_TRUE(back);
-  EXPECT_TRUE(identical(*back, value)) << describe(*back);
-}
-
-// Scalars and containers at the top, every integer boundary and the deepest nesting allowed.
-TEST(BinaryPlist, TopLevelValuesRoundTripExactly) {
-  std::vector<Value> values = {true,   false,  2.0,         -0.0,    std::nan(""), "",
-                               "text", Data{}, all_bytes(), Array{}, Dictionary{}};
+  EXPECT_EQ(std::string(bytes->begin(), bytes->begin() + 8), "bplist00");
+  std::vector<Value> values = {everything(), true,   false,       -0.0,    std::nan(""), "",
+                               Data{},       "text", all_bytes(), Array{}, Dictionary{}};
   values.push_back(nested_arrays(BinaryPlistLimits::kMaxDepth));
   for (int64_t i : {kMin, kMin + 1, kMax - 1, kMax, int64_t{-4294967297}, int64_t{4294967295},
                     int64_t{-2147483649}, int64_t{16777215}, int64_t{-129}, int64_t{0}}) {
@@ -223,7 +215,6 @@ std::vector<std::pair<std::string, Bytes>> hostile_cases() {
       {"integer of 32 bytes", single({0x15, 0x00})},
       // 2^63 (what other writers use for a large unsigned value) would be read as INT64_MIN.
       {"16-byte 2^63", single(integer(4, uint64_t{1} << 63))},
-      {"16-byte 2^64", single(integer(4, 0, 1))},
       {"16-byte -2^63-1", single(integer(4, uint64_t{kMax}, ~uint64_t{0}))},
       {"ascii string with nul", single(ascii(std::string("a\0b", 3)))},
       {"ascii string with a high byte", single(ascii("caf\xc3\xa9"))},
@@ -272,7 +263,6 @@ std::vector<std::pair<std::string, Bytes>> hostile_cases() {
   with("more objects than the table holds", trailer + 15, 200);
   with("offset table inside the header", trailer + 31, 2);
   with("offset table beyond the file", trailer + 31, 250);
-  with("offset table far away", trailer + 24, 0x80);
   with("object offset inside the header", trailer - 2, 3);
   with("object offset beyond the objects", trailer - 2, 200);
 
@@ -288,10 +278,7 @@ std::vector<std::pair<std::string, Bytes>> hostile_cases() {
 
 TEST(BinaryPlistDecode, HostileAndMalformedInputIsRefused) {
   EXPECT_FALSE(decode_binary_plist(nullptr, 0));
-  for (const auto& [name, bytes] : hostile_cases()) {
-    SCOPED_TRACE(name);
-    EXPECT_FALSE(decode(bytes));
-  }
+  for (const auto& [name, bytes] : hostile_cases()) EXPECT_FALSE(decode(bytes)) << name;
 }
 
 // Corrupting a valid file anywhere either is refused or gives a value that is itself valid and

@@ -104,6 +104,7 @@ TEST(VirtualRunLoopTest, TargetWhoseDestructorInvalidatesItsOwnTimerIsReleasedSa
     }
   };
   for (const bool byHalt : {false, true}) {
+    SCOPED_TRACE(byHalt);
     VirtualClock clock;
     VirtualRunLoop loop(clock);
     auto target = std::make_shared<Target>();
@@ -121,46 +122,36 @@ TEST(VirtualRunLoopTest, TargetWhoseDestructorInvalidatesItsOwnTimerIsReleasedSa
   }
 }
 
-TEST(VirtualRunLoopTest, WorkItemHoldsItsCapturesUntilItHasRun) {
+// A work item keeps what it captured until it has run; a halt drops it at once, and whatever
+// comes after the halt is released without ever running.
+TEST(VirtualRunLoopTest, WorkHoldsItsCapturesUntilRunOrHalt) {
   VirtualClock clock;
   VirtualRunLoop loop(clock);
+  int ran = 0;
   auto token = std::make_shared<int>(0);
   std::weak_ptr<int> watched = token;
-  loop.dispatch_after(10, [token = std::move(token)] {});
+  loop.dispatch_after(10, [token, &ran] { ++ran; });
+  token.reset();
   loop.advance(9);
   EXPECT_FALSE(watched.expired());
   loop.advance(1);
   EXPECT_TRUE(watched.expired());
-}
 
-TEST(VirtualRunLoopTest, HaltDropsEverythingAndRefusesLaterWork) {
-  VirtualClock clock;
-  VirtualRunLoop loop(clock);
-  auto token = std::make_shared<int>(0);
-  std::weak_ptr<int> watched = token;
-  int ran = 0;
-  auto timer = loop.scheduledTimerWithTimeInterval(1.0, [token, &ran](Timer&) { ++ran; });
-  loop.dispatch_async([token, &ran] { ++ran; });
-  loop.dispatch_after(5, [token, &ran] { ++ran; });
-  token.reset();
-
-  loop.halt();
-  EXPECT_TRUE(watched.expired());
-  EXPECT_FALSE(timer->isValid());
-  EXPECT_EQ(loop.pendingCount(), 0u);
-
-  token = std::make_shared<int>(0);
-  watched = token;
-  loop.dispatch_async([token, &ran] { ++ran; });
-  auto late = loop.scheduledTimerWithTimeInterval(1.0, [token, &ran](Timer&) { ++ran; });
-  token.reset();
-  EXPECT_TRUE(watched.expired());
-  EXPECT_FALSE(late->isValid());
+  for (const bool queuedBeforeHalt : {true, false}) {
+    token = std::make_shared<int>(0);
+    watched = token;
+    loop.dispatch_after(5, [token, &ran] { ++ran; });
+    auto timer = loop.scheduledTimerWithTimeInterval(1.0, [token, &ran](Timer&) { ++ran; });
+    token.reset();
+    if (queuedBeforeHalt) loop.halt();
+    EXPECT_TRUE(watched.expired());
+    EXPECT_FALSE(timer->isValid());
+  }
   EXPECT_EQ(loop.pendingCount(), 0u);
   EXPECT_EQ(loop.nextDue(), std::nullopt);
   EXPECT_EQ(loop.advanceSeconds(5), 0u);
-  EXPECT_EQ(clock.now(), 5 * kSecond);
-  EXPECT_EQ(ran, 0);
+  EXPECT_EQ(clock.now(), 5 * kSecond + 10);
+  EXPECT_EQ(ran, 1);
 }
 
 }  // namespace
