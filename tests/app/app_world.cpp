@@ -2,14 +2,6 @@
 
 namespace padwarden::testing {
 
-void AppWorld::plug(const std::string& name, std::optional<plist::Value> ownMapping) {
-  ASSERT_TRUE(world.plug(sim::usb_keyboard(name)));
-  trueOriginal[name] = ownMapping;
-  if (ownMapping) {
-    ASSERT_TRUE(world.setUserKeyMapping(name, 0, ownMapping));
-  }
-}
-
 sim::Process& AppWorld::launch(const std::vector<std::string>& arguments) {
   sim::Process& process = world.launch(arguments);
   auto delegate = PadwardenAppDelegate::create(process.platform(), process.applicationPlatform());
@@ -29,7 +21,7 @@ void AppWorld::start(const std::vector<std::string>& arguments) {
 
 void AppWorld::startReady(const std::vector<std::string>& arguments) {
   start(arguments);
-  for (const auto& [name, original] : trueOriginal) wakeKeyboard(name);
+  for (const auto& [name, original] : trueOriginal) wake(name);
 }
 
 void AppWorld::holdKeypadKeyInNavigation() {
@@ -37,32 +29,7 @@ void AppWorld::holdKeypadKeyInNavigation() {
   startReady();
   ASSERT_EQ(choose("Logical Num Lock"), sim::MenuChoice::Chosen);
   press("kb1", kKeypad4);
-  ASSERT_EQ(world.userKeyMapping("kb1"), navigation_mapping());
-}
-
-void AppWorld::step() {
-  world.runDue();
-  monitor.check();
-}
-
-void AppWorld::advance(double seconds) {
-  world.advance(seconds);
-  monitor.check();
-}
-
-void AppWorld::press(const std::string& name, uint8_t usage) {
-  world.press(name, usage);
-  step();
-}
-
-void AppWorld::release(const std::string& name, uint8_t usage) {
-  world.release(name, usage);
-  step();
-}
-
-void AppWorld::tap(const std::string& name, uint8_t usage) {
-  press(name, usage);
-  release(name, usage);
+  ASSERT_EQ(mapping("kb1"), navigation_mapping());
 }
 
 sim::MenuChoice AppWorld::choose(std::string_view titlePrefix) {
@@ -105,17 +72,9 @@ bool AppWorld::iconOn() {
   return self && shown == self->statusIconOn();
 }
 
-std::vector<std::string> AppWorld::alertTitles() {
-  std::vector<std::string> titles;
-  for (const AlertContent& alert : desktop().alerts) titles.push_back(alert.messageText);
-  return titles;
-}
-
 size_t AppWorld::callsTo(std::string_view op) {
   size_t count = 0;
-  for (const sim::Call& call : world.recorder().trace()) {
-    if (call.op == op) ++count;
-  }
+  for (const sim::Call& call : world.recorder().trace()) count += call.op == op;
   return count;
 }
 

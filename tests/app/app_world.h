@@ -1,12 +1,8 @@
-// Test bed for the menu-bar application: a simulated world on which the program is launched
-// the way main launches it (the delegate owned by the process, a real controller underneath),
-// readers for the status item and its menu as the user sees them, and the safety rules
-// checked after every step.
+// Test bed for the menu-bar application: the controller's test bed, with the program launched
+// the way main launches it (the delegate owned by the process, a real controller underneath)
+// and readers for the status item and its menu as the user sees them.
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,9 +10,7 @@
 #include <vector>
 
 #include "app/padwarden_app_delegate.h"
-#include "platform/sim/world.h"
-#include "tests/session/session_world.h"
-#include "tests/support/safety_monitor.h"
+#include "tests/controller/controller_world.h"
 
 namespace padwarden::testing {
 
@@ -38,26 +32,15 @@ enum MenuLine : size_t {
 inline constexpr const char* kReleaseHeldKey =
     "Release the held keyboard Num Lock or keypad key to finish restoring its mapping.";
 
-class AppWorld : public ::testing::Test {
+// The fixture's own `controller` stays empty: the delegate owns the program's controller.
+class AppWorld : public ControllerWorld {
  public:
-  // Plugs a supported USB keyboard, with a user's own mapping when given (its true original).
-  void plug(const std::string& name, std::optional<plist::Value> ownMapping = std::nullopt);
-
-  // Starts the program as main does and finishes launching, without running anything queued:
-  // what follows launch can be looked at separately.
+  // Starts the program as main does and finishes launching, without running anything queued.
   sim::Process& launch(const std::vector<std::string>& arguments = {});
   // Launches and runs what is due.
   void start(const std::vector<std::string>& arguments = {});
   // Starts, and lets every plugged keyboard read its first report.
   void startReady(const std::vector<std::string>& arguments = {});
-
-  // Runs what is due, then checks the safety rules (use after every step).
-  void step();
-  void advance(double seconds);
-  void press(const std::string& name, uint8_t usage);
-  void release(const std::string& name, uint8_t usage);
-  void tap(const std::string& name, uint8_t usage);
-  void wakeKeyboard(const std::string& name) { tap(name, kCapsLock); }
   // Launches with kb1 (which has a mapping of its own) switched to navigation mode through the
   // menu, and holds one of its keypad keys down: its mapping cannot be restored until release.
   void holdKeypadKeyInNavigation();
@@ -79,14 +62,8 @@ class AppWorld : public ::testing::Test {
   bool iconOn();
 
   sim::Desktop& desktop() { return world.desktop(); }
-  std::vector<std::string> alertTitles();
   // How many calls of the platform operation the program has made.
   size_t callsTo(std::string_view op);
-
-  sim::World world;
-  std::map<std::string, std::optional<plist::Value>> trueOriginal;
-  // Declared after the world and the originals it watches.
-  SafetyMonitor monitor{world, trueOriginal};
 
  private:
   std::weak_ptr<PadwardenAppDelegate> delegate_;

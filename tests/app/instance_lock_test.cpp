@@ -1,5 +1,6 @@
-// The per-user instance lock: one copy per user, clear refusals, and nothing left behind that
-// could block a later start.
+// The per-user instance lock and main's order of work around it: one copy per user, clear
+// refusals, nothing left behind that could block a later start; the delegate made only once
+// the lock is held, the lock kept for the whole event loop and given up after it.
 #include "app/instance_lock.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,9 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+
+#include "app/padwarden_main.h"
+#include "platform/sim/world.h"
 
 namespace padwarden {
 namespace {
@@ -34,39 +38,30 @@ class InstanceLockTest : public ::testing::Test {
     if (lock.held()) open.push_back(lock.fd);
     return lock;
   }
-  // The line and status the program would end with.
-  std::pair<std::string, int> report(int error) {
+  // Whether another start could take the lock now (taking and giving it back at once).
+  bool lockFree() {
+    InstanceLock probe = acquire_instance_lock(root.string());
+    if (probe.held()) ::close(probe.fd);
+    return probe.held();
+  }
+  // What `write` puts on the error stream, and what it answers.
+  static std::pair<std::string, int> captured(const std::function<int(std::FILE*)>& write) {
     char* text = nullptr;
     size_t size = 0;
     std::FILE* err = ::open_memstream(&text, &size);
-    const int status = report_instance_lock_failure(error, err);
+    const int status = write(err);
     std::fclose(err);
     std::string line(text, size);
     std::free(text);
     return {line, status};
   }
-  std::string failureLine(int error) {
-    return std::string("Padwarden could not acquire its per-user instance lock: ") +
-           std::strerror(error) + ".\n";
+  static std::pair<std::string, int> report(int error) {
+    return captured([error](std::FILE* err) { return report_instance_lock_failure(error, err); });
   }
 
   fs::path root;
   std::vector<int> open;
 };
-
-TEST_F(InstanceLockTest, SecondCopyIsToldAndEndsWithStatusZero) {
-  ASSERT_TRUE(take(root.string()).held());
-  const fs::path file = root / "Padwarden" / "instance.lock";
-  EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
-            fs::perms::owner_read | fs::perms::owner_write);
-
-  // flock locks belong to the open file, so a second open in this process competes like a
-  // second copy of the program would.
-  const InstanceLock second = take(root.string());
-  EXPECT_FALSE(second.held());
-  EXPECT_EQ(report(second.error),
-            std::make_pair(std::string("Padwarden is already running.\n"), 0));
-}
 
 TEST_F(InstanceLockTest, LeftoverFileAndFolderAreReusedOnceTheHolderIsGone) {
   const InstanceLock first = take(root.string());
@@ -74,11 +69,6 @@ TEST_F(InstanceLockTest, LeftoverFileAndFolderAreReusedOnceTheHolderIsGone) {
   ::close(first.fd);  // what the system does when a crashed copy's process ends
   open.clear();
   EXPECT_TRUE(take(root.string()).held());
-}
-
-TEST_F(InstanceLockTest, OtherUsersHaveTheirOwnLock) {
-  ASSERT_TRUE(take((root / "alice").string()).held());
-  EXPECT_TRUE(take((root / "bob").string()).held());
 }
 
 struct Refusal {
@@ -96,21 +86,26 @@ TEST_P(InstanceLockRefusals, NameTheSystemsReasonAndEndWithStatusTwo) {
   const InstanceLock lock = take(support.string());
   ASSERT_FALSE(lock.held());
   EXPECT_EQ(lock.error, GetParam().error);
-  EXPECT_EQ(report(lock.error), std::make_pair(failureLine(GetParam().error), 2));
+  EXPECT_EQ(report(lock.error),
+            std::make_pair(std::string("Padwarden could not acquire its per-user instance lock: ") +
+                               std::strerror(GetParam().error) + ".\n",
+                           2));
 }
+
+void lock_folder(const fs::path& s) { fs::create_directories(s / "Padwarden"); }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, InstanceLockRefusals,
     ::testing::Values(Refusal{"SymbolicLink",
                               [](const fs::path& s) {
-                                fs::create_directories(s / "Padwarden");
+                                lock_folder(s);
                                 fs::create_symlink(s / "elsewhere",
                                                    s / "Padwarden" / "instance.lock");
                               },
                               ELOOP},
                       Refusal{"NamedPipe",
                               [](const fs::path& s) {
-                                fs::create_directories(s / "Padwarden");
+                                lock_folder(s);
                                 ASSERT_EQ(
                                     ::mkfifo((s / "Padwarden" / "instance.lock").c_str(), 0600), 0);
                               },
@@ -118,8 +113,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Refusal{"PlainFileWhereTheFolderBelongs",
                               [](const fs::path& s) {
                                 fs::create_directories(s);
-                                std::FILE* f = std::fopen((s / "Padwarden").c_str(), "w");
-                                std::fclose(f);
+                                std::fclose(std::fopen((s / "Padwarden").c_str(), "w"));
                               },
                               EACCES}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -132,12 +126,68 @@ TEST_F(InstanceLockTest, MissingSupportFolderIsENOENT) {
 
 TEST_F(InstanceLockTest, LockFileOfAnotherUserIsRefused) {
   if (::getuid() != 0) GTEST_SKIP() << "needs root to give the file to another user";
-  const fs::path folder = root / "Padwarden";
-  fs::create_directories(folder);
-  const fs::path file = folder / "instance.lock";
+  const fs::path file = root / "Padwarden" / "instance.lock";
+  lock_folder(root);
   std::fclose(std::fopen(file.c_str(), "w"));
   ASSERT_EQ(::chown(file.c_str(), 65534, 65534), 0);
   EXPECT_EQ(take(root.string()).error, EACCES);
+}
+
+// A delegate that looks around from inside the application's run.
+class StubDelegate final : public ApplicationDelegate {
+ public:
+  explicit StubDelegate(std::function<void()> launched) : launched_(std::move(launched)) {}
+  void applicationDidFinishLaunching() override { launched_(); }
+  NSApplicationTerminateReply applicationShouldTerminate() override {
+    return NSApplicationTerminateReply::NSTerminateNow;
+  }
+  void applicationWillTerminate() override {}
+
+ private:
+  std::function<void()> launched_;
+};
+
+using PadwardenMain = InstanceLockTest;
+
+TEST_F(PadwardenMain, SecondCopyIsToldAndEndsWithStatusZeroWithoutADelegate) {
+  ASSERT_TRUE(take(root.string()).held());
+  EXPECT_EQ(fs::status(root / "Padwarden" / "instance.lock").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  // flock locks belong to the open file, so a second open in this process competes like a
+  // second copy of the program would.
+  sim::World world;
+  bool created = false;
+  const auto [text, status] = captured([&](std::FILE* err) {
+    return padwarden_main(root.string(), err, world.launch().application(), [&] {
+      created = true;
+      return std::make_shared<StubDelegate>([] {});
+    });
+  });
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(text, "Padwarden is already running.\n");
+  EXPECT_FALSE(created);
+  // Another user has a lock of their own.
+  EXPECT_TRUE(take((root / "bob").string()).held());
+}
+
+TEST_F(PadwardenMain, HoldsTheLockForTheWholeRunAndOwnsTheDelegate) {
+  sim::World world;
+  std::weak_ptr<ApplicationDelegate> made;
+  bool ran = false;
+  const int status = padwarden_main(root.string(), stderr, world.launch().application(), [&] {
+    EXPECT_FALSE(lockFree()) << "the delegate comes only once the lock is held";
+    auto delegate = std::make_shared<StubDelegate>([&] {
+      ran = true;
+      EXPECT_FALSE(lockFree());
+      EXPECT_FALSE(made.expired()) << "main keeps the delegate for the run";
+    });
+    made = delegate;
+    return delegate;
+  });
+  EXPECT_EQ(status, 0);
+  EXPECT_TRUE(ran);
+  EXPECT_TRUE(made.expired()) << "released after the run";
+  EXPECT_TRUE(lockFree()) << "closed after the run";
 }
 
 }  // namespace

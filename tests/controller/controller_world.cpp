@@ -1,9 +1,7 @@
 #include "tests/controller/controller_world.h"
 
 #include "controller/preference_identity.h"
-#include "session/key_mapping.h"
 #include "session/keyboard_matching.h"
-#include "session/lease_record.h"
 
 namespace padwarden::testing {
 
@@ -15,17 +13,11 @@ std::string serial_identity(const sim::KeyboardSpec& spec) {
                        *spec.properties.at("SerialNumber").asString());
 }
 
-ControllerWorld::ControllerWorld() = default;
-
 ControllerWorld::~ControllerWorld() {
   // End the process first: its discovery timer holds the controller, and letting the timer's
   // release run the controller's destructor re-enters the simulated timer's invalidate.
   world.crash();
   controller.reset();
-}
-
-void ControllerWorld::plug(const std::string& name, std::optional<plist::Value> ownMapping) {
-  plug(sim::usb_keyboard(name), std::move(ownMapping));
 }
 
 void ControllerWorld::plug(sim::KeyboardSpec spec, std::optional<plist::Value> ownMapping) {
@@ -37,19 +29,6 @@ void ControllerWorld::plug(sim::KeyboardSpec spec, std::optional<plist::Value> o
   }
 }
 
-void ControllerWorld::unplug(const std::string& name) {
-  ASSERT_TRUE(world.unplug(name));
-  step();
-}
-
-void ControllerWorld::replug(const std::string& name) {
-  ASSERT_TRUE(world.plug(name));
-  if (trueOriginal[name]) {
-    ASSERT_TRUE(world.setUserKeyMapping(name, 0, trueOriginal[name]));
-  }
-  step();
-}
-
 void ControllerWorld::launch() {
   world.launch();
   controller = VevozoVudararire::create(world.process()->platform(), [this] { ++statusCalls; });
@@ -59,31 +38,6 @@ void ControllerWorld::start() {
   if (!controller) launch();
   controller->start();
   step();
-}
-
-void ControllerWorld::step() {
-  world.runDue();
-  checkSafety();
-}
-
-void ControllerWorld::advance(double seconds) {
-  world.advance(seconds);
-  checkSafety();
-}
-
-void ControllerWorld::press(const std::string& name, uint8_t usage) {
-  world.press(name, usage);
-  step();
-}
-
-void ControllerWorld::release(const std::string& name, uint8_t usage) {
-  world.release(name, usage);
-  step();
-}
-
-void ControllerWorld::tap(const std::string& name, uint8_t usage) {
-  press(name, usage);
-  release(name, usage);
 }
 
 std::string ControllerWorld::registryID(const std::string& name) const {
@@ -100,14 +54,7 @@ std::shared_ptr<KeyboardSession> ControllerWorld::session(const std::string& nam
 std::optional<plist::Value> ControllerWorld::onDisk(const std::string& key) const {
   const plist::Dictionary& values = const_cast<sim::World&>(world).disk().values;
   auto it = values.find(key);
-  if (it == values.end()) return std::nullopt;
-  return it->second;
+  return it == values.end() ? std::nullopt : std::optional<plist::Value>(it->second);
 }
-
-std::optional<plist::Value> ControllerWorld::storedLease(const std::string& name) const {
-  return onDisk("MappingLease." + registryID(name));
-}
-
-void ControllerWorld::checkSafety() { monitor.check(); }
 
 }  // namespace padwarden::testing

@@ -1,5 +1,6 @@
 // Test bed for controller scenarios: a simulated world, the one controller of the program
-// process, and the safety rules every step checks for every keyboard the story plugged.
+// process, and the safety rules checked after every step for every keyboard the story plugged.
+// The application's test bed builds on it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,7 +9,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "controller/vevozo_vudararire.h"
 #include "platform/sim/world.h"
@@ -18,17 +18,19 @@
 namespace padwarden::testing {
 
 class ControllerWorld : public ::testing::Test {
- protected:
-  ControllerWorld();
+ public:
   ~ControllerWorld() override;
 
-  // Plugs a keyboard (a supported USB one by name), with a user's mapping when given; that
-  // mapping is the keyboard's true original for the safety rules.
-  void plug(const std::string& name, std::optional<plist::Value> ownMapping = std::nullopt);
+  // Plugs a keyboard (a supported USB one by name), with a user's mapping when given: its true
+  // original for the safety rules.
+  void plug(const std::string& name, std::optional<plist::Value> ownMapping = std::nullopt) {
+    plug(sim::usb_keyboard(name), std::move(ownMapping));
+  }
   void plug(sim::KeyboardSpec spec, std::optional<plist::Value> ownMapping = std::nullopt);
-  void unplug(const std::string& name);
-  // Plugs it again as it was described before: a new registry ID.
-  void replug(const std::string& name);
+  void unplug(const std::string& name) {
+    EXPECT_TRUE(world.unplug(name));
+    step();
+  }
 
   // Launches the program and creates its controller (not started).
   void launch();
@@ -36,30 +38,42 @@ class ControllerWorld : public ::testing::Test {
   void start();
 
   // Runs what is due, then checks the safety rules (use after every step).
-  void step();
-  void advance(double seconds);
-  void press(const std::string& name, uint8_t usage);
-  void release(const std::string& name, uint8_t usage);
-  void tap(const std::string& name, uint8_t usage);
+  void step() {
+    world.runDue();
+    monitor.check();
+  }
+  void advance(double seconds) {
+    world.advance(seconds);
+    monitor.check();
+  }
+  void press(const std::string& name, uint8_t usage) {
+    world.press(name, usage);
+    step();
+  }
+  void release(const std::string& name, uint8_t usage) {
+    world.release(name, usage);
+    step();
+  }
+  void tap(const std::string& name, uint8_t usage) {
+    press(name, usage);
+    release(name, usage);
+  }
   // A harmless key, so that a freshly attached session reads its first report.
   void wake(const std::string& name) { tap(name, kCapsLock); }
 
   std::string registryID(const std::string& name) const;
   // The controller's session for the keyboard's current registry ID, or null.
   std::shared_ptr<KeyboardSession> session(const std::string& name) const;
-  std::optional<plist::Value> storedLease(const std::string& name) const;
   std::optional<plist::Value> mapping(const std::string& name) const {
     return world.userKeyMapping(name);
   }
   std::optional<plist::Value> onDisk(const std::string& key) const;
-
-  // Whenever a plugged keyboard's service holds one of the program's mappings, the disk holds
-  // a sound lease under its registry ID whose original is the keyboard's true original; and no
-  // write of the program ever replaced a mapping that was neither its own nor the original.
-  void checkSafety();
+  std::optional<plist::Value> storedLease(const std::string& name) const {
+    return onDisk("MappingLease." + registryID(name));
+  }
 
   sim::World world;
-  std::shared_ptr<VevozoVudararire> controller;
+  std::shared_ptr<VevozoVudararire> controller;  // only the one launch() made
   int statusCalls = 0;
   std::map<std::string, std::optional<plist::Value>> trueOriginal;
   // Declared after the world and the originals it watches.

