@@ -119,6 +119,7 @@ TEST_P(EveryPoint, SecondCrashDuringRecovery) {
   const Journey& journey = GetParam();
   const CallRange range = record(journey);
   const uint64_t stride = std::max<uint64_t>(1, (range.last - range.first + 1) / 3);
+  int points = 0;
   for (uint64_t k = range.first; k <= range.last; k += stride) {
     uint64_t recoveryFirst = 0, recoveryLast = 0;
     {
@@ -130,7 +131,7 @@ TEST_P(EveryPoint, SecondCrashDuringRecovery) {
       rig.recover();
       recoveryLast = rig.world.recorder().callCount();
     }
-    for (uint64_t j = recoveryFirst; j <= recoveryLast; ++j) {
+    for (uint64_t j = recoveryFirst; j <= recoveryLast; ++j, ++points) {
       Rig rig;
       journey.setup(rig);
       rig.world.recorder().crashAfterCall(k);
@@ -143,6 +144,7 @@ TEST_P(EveryPoint, SecondCrashDuringRecovery) {
                                     << "), then after recovery call " << j << joined(problems);
     }
   }
+  RecordProperty("second_crash_points", points);
 }
 
 TEST_P(EveryPoint, NthCallFailsOnceOrForEver) {
@@ -172,6 +174,7 @@ TEST_P(EveryPoint, NthCallFailsOnceOrForEver) {
           << " failing" << joined(problems);
     }
   }
+  RecordProperty("failing_call_points", static_cast<int>(2 * (range.last - range.first + 1)));
 }
 
 // Each synchronize of the journey, and each read of a stored value, misbehaving in turn.
@@ -187,18 +190,14 @@ TEST_P(EveryPoint, PreferencesStoreFaults) {
   struct Case {
     const char* what;
     const char* op;
-    bool lie;
     size_t count;
   };
-  for (const Case& c :
-       {Case{"fails", "CFPreferencesAppSynchronize", false, synchronizes},
-        Case{"reads back something else", "CFPreferencesCopyAppValue", false, reads}}) {
+  for (const Case& c : {Case{"fails", "CFPreferencesAppSynchronize", synchronizes},
+                        Case{"reads back something else", "CFPreferencesCopyAppValue", reads}}) {
     for (uint64_t m = 1; m <= c.count; ++m) {
       Rig rig;
       journey.setup(rig);
-      sim::FaultRule rule{c.op, m - 1, 1};
-      rule.lie = c.lie;
-      rig.world.recorder().add(rule);
+      rig.world.recorder().add(sim::FaultRule{c.op, m - 1, 1});
       journey.journey(rig);
       std::vector<std::string> problems = rig.rules.takeViolations();
       rig.world.crash();
@@ -207,6 +206,7 @@ TEST_P(EveryPoint, PreferencesStoreFaults) {
       EXPECT_TRUE(problems.empty()) << c.op << " number " << m << " " << c.what << joined(problems);
     }
   }
+  RecordProperty("store_fault_points", static_cast<int>(synchronizes + reads));
 }
 
 // A synchronize that answers true but saves nothing cannot be told from a real one, so the
@@ -241,6 +241,7 @@ TEST_P(EveryPoint, LyingSynchronizeThenCrash) {
         << "synchronize " << m << " lied: kb1 holds " << plist::describe(*mapping);
     EXPECT_FALSE(rig.rules.storedLease("kb1")) << "synchronize " << m << " lied";
   }
+  RecordProperty("lying_synchronize_points", static_cast<int>(synchronizes));
 }
 
 // The store lost the record of a mapping the program had installed: the next run must not
