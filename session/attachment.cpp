@@ -194,10 +194,11 @@ void KeyboardSession::attachServiceIfAvailable() {
     _appMappingInstalled = false;
     _mappingLeaseActive = false;
     _originalMapping = std::move(current);
-  } else if (!current && !mapping_matches_normalized_original(current, recorded)) {
-    // Nothing read (a removed mapping or a failed read) where the record names another value:
-    // the program's mapping may be on the keyboard. Keep the record and change nothing until
-    // a read gives a value (the reconcile timer looks).
+  } else if (!current &&
+             (!mapping_matches_normalized_original(current, recorded) || !serviceAnswersReads())) {
+    // Nothing read (a removed mapping or a failed read) where the record names another value,
+    // or where reads fail altogether: the program's mapping may be on the keyboard. Keep the
+    // record and change nothing until a read gives a value (the reconcile timer looks).
     _originalMapping = std::move(recorded);
     _mappingLeaseActive = true;
     _appMappingInstalled = false;

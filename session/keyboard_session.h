@@ -118,6 +118,9 @@ class KeyboardSession : public std::enable_shared_from_this<KeyboardSession> {
   bool clearMappingRestoringOriginal(bool restoreOriginal);
   bool relinquishMappingOwnershipForExternalValue(std::optional<plist::Value> value);
   std::optional<plist::Value> copyUserKeyMapping();
+  // Whether the event service answers a read of a property it is known to have, which tells a
+  // mapping that is absent from one that could not be read.
+  bool serviceAnswersReads();
 
   // Mapping lease.
   bool persistMappingLease();

@@ -14,6 +14,11 @@ std::optional<plist::Value> KeyboardSession::copyUserKeyMapping() {
   return value;
 }
 
+bool KeyboardSession::serviceAnswersReads() {
+  // Attachment chose the service for its primary usage page, so it has one.
+  return copy_service_property(_service, "PrimaryUsagePage").has_value();
+}
+
 bool KeyboardSession::applyDesiredMappingIfReady() {
   if (!_service || !_device || !_enabled || !_stateInitialized || isCleanupPending() ||
       _mappingClearPending || _mappingConflict || keyHeld()) {
@@ -49,6 +54,13 @@ bool KeyboardSession::applyMappingForNumericMode(bool numericMode) {
       return false;
     }
   } else if (!_appMappingInstalled) {
+    // Nothing read is the keyboard having no mapping only when the service answers reads at
+    // all; a failed read taken for it would record an empty original, and the restore would
+    // then wipe the keyboard's own mapping. Wait for a read that tells.
+    if (!current && !serviceAnswersReads()) {
+      setError(texts::kCouldNotCaptureMapping);
+      return false;
+    }
     _originalMapping = captured;
   } else if (!ours) {
     relinquishMappingOwnershipForExternalValue(current);
@@ -64,6 +76,10 @@ bool KeyboardSession::applyMappingForNumericMode(bool numericMode) {
 
   // Somebody may have changed the value while the lease was being written.
   const std::optional<plist::Value> again = copyUserKeyMapping();
+  if (!again && !serviceAnswersReads()) {
+    setError(texts::kCouldNotCaptureMapping);
+    return false;
+  }
   const std::optional<plist::Value> normalizedAgain = copy_normalized_mapping(_platform.cf, again);
   if (!normalizedAgain || !(*normalizedAgain == *captured)) {
     relinquishMappingOwnershipForExternalValue(again);

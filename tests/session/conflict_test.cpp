@@ -107,6 +107,27 @@ TEST_F(Conflict, MappingReadFailingOnceKeepsOwnershipAndTheRecord) {
   EXPECT_EQ(mapping("kb1"), numeric_mapping());
 }
 
+// Reads of the mapping that fail from the first install on answered nothing, which was taken
+// for a keyboard without a mapping: the program's mapping went over the keyboard's own under a
+// record naming an empty original, and the restore would have wiped the keyboard's mapping.
+TEST_F(Conflict, UnreadableMappingAtFirstInstallIsNotTakenForAnEmptyOriginal) {
+  const plist::Value own = user_mapping(kCapsLock, 0xE0);
+  plugKeyboard("kb1", own);
+  startSession("kb1");
+  world.recorder().failAlways("IOHIDServiceClientCopyProperty");
+  tap("kb1", kCapsLock);
+  advance(10);
+  EXPECT_EQ(mapping("kb1"), own);
+  EXPECT_TRUE(programWrites.empty());
+  EXPECT_EQ(session->errorSummary(), texts::kCouldNotCaptureMapping);
+
+  world.recorder().clearFaults();
+  advance(5);
+  EXPECT_EQ(mapping("kb1"), numeric_mapping());
+  ASSERT_TRUE(storedLease("kb1"));
+  EXPECT_EQ(*storedLease("kb1")->find(kLeaseOriginalMappingKey), own);
+}
+
 // With no mapping of its own, a keyboard whose mapping cannot be read while handling is
 // disabled looked already restored: the record went while the navigation mapping stayed on.
 TEST_F(Conflict, DisableWithAnUnreadableMappingRestoresBeforeDroppingTheRecord) {

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 
@@ -175,6 +176,28 @@ TEST_P(EveryPoint, NthCallFailsOnceOrForEver) {
     }
   }
   RecordProperty("failing_call_points", static_cast<int>(2 * (range.last - range.first + 1)));
+}
+
+// One operation failing for ever from one of its calls on, while every other works: a read
+// that keeps failing looks like an absent value, which a fault of every call never shows.
+TEST_P(EveryPoint, OneOperationFailsForEverFromEachCall) {
+  const Journey& journey = GetParam();
+  const CallRange range = record(journey);
+  std::map<std::string, uint64_t> seen;
+  for (const sim::Call& call : range.calls) {
+    if (call.index < range.first || call.index > range.last) continue;
+    const uint64_t skip = seen[call.op]++;
+    Rig rig;
+    journey.setup(rig);
+    rig.world.recorder().add(sim::FaultRule{call.op, skip, std::nullopt});
+    journey.journey(rig);
+    std::vector<std::string> problems = rig.rules.takeViolations();
+    rig.recover();
+    for (const std::string& problem : rig.settledProblems()) problems.push_back(problem);
+    EXPECT_TRUE(problems.empty()) << call.op << " failing for ever from its call " << skip + 1
+                                  << joined(problems);
+  }
+  RecordProperty("one_operation_points", static_cast<int>(range.last - range.first + 1));
 }
 
 // Each synchronize of the journey, and each read of a stored value, misbehaving in turn.
