@@ -111,13 +111,23 @@ std::string describe(const Event& event) {
   return text;
 }
 
-uint64_t Random::next() {
-  // splitmix64
-  uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+namespace {
+
+constexpr uint64_t kGoldenGamma = 0x9E3779B97F4A7C15ull;
+
+uint64_t mix64(uint64_t z) {
   z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
   z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
   return z ^ (z >> 31);
 }
+
+}  // namespace
+
+Random::Random(uint64_t seed, int mix)
+    : state_(mix >= 3 ? mix64(seed + kGoldenGamma) : seed * kGoldenGamma + 1) {}
+
+// splitmix64
+uint64_t Random::next() { return mix64(state_ += kGoldenGamma); }
 
 Event random_event(Random& random) {
   uint32_t total = 0;

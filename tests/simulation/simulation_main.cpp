@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
   uint64_t played = 0, launches = 0;
   for (uint64_t seed = firstSeed; seed < firstSeed + seeds; ++seed) {
     Simulation simulation(static_cast<int>(mix));
-    Random random(seed);
+    Random random(seed, static_cast<int>(mix));
     std::deque<std::string> recent;
     for (uint64_t n = 1; n <= events; ++n) {
       const Event event = random_event(random);

@@ -10,7 +10,7 @@ namespace {
 // Plays a seed and answers the trace hash, failing the test on any broken rule.
 uint64_t run(uint64_t seed, size_t events, int mix = kLatestMix) {
   Simulation simulation(mix);
-  Random random(seed);
+  Random random(seed, mix);
   for (size_t n = 1; n <= events; ++n) {
     const Event event = random_event(random);
     const std::optional<std::string> problem = simulation.play(event);
@@ -28,6 +28,26 @@ TEST(Simulation, ASeedReplaysTheSameTraceAndSeedsDiffer) {
   const uint64_t first = run(11, 3000);
   EXPECT_EQ(run(11, 3000), first);
   EXPECT_NE(run(12, 3000), first);
+}
+
+// Under the first mixes seed s + 2 replayed seed s one event later: a campaign over a range of
+// seeds played two streams.
+TEST(Simulation, NeighbouringSeedsPlayUnrelatedEvents) {
+  auto events = [](uint64_t seed) {
+    Random random(seed);
+    std::vector<std::string> drawn;
+    for (int n = 0; n < 300; ++n) drawn.push_back(describe(random_event(random)));
+    return drawn;
+  };
+  const std::vector<std::string> first = events(41);
+  for (uint64_t other : {42u, 43u}) {
+    const std::vector<std::string> second = events(other);
+    for (size_t shift = 0; shift < 3; ++shift) {
+      size_t same = 0;
+      for (size_t n = shift; n < first.size(); ++n) same += first[n] == second[n - shift];
+      EXPECT_LT(same, 10u) << "seed " << other << " replays seed 41 " << shift << " events on";
+    }
+  }
 }
 
 TEST(Simulation, ShortCampaignHeals) {
