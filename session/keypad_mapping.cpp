@@ -118,11 +118,21 @@ bool KeyboardSession::clearMappingRestoringOriginal(bool restoreOriginal) {
   // an external value (look again, then give ownership up keeping the record), and nothing is
   // written over a value that could not be read.
   bool matchesOriginal = current && mapping_matches_normalized_original(current, _originalMapping);
+  // Whatever was believed (a conflict kept the record, the record could not be verified just
+  // now), the program's mapping is on the keyboard: it comes off before the record may go.
+  if (ours) _appMappingInstalled = true;
 
   if (_mappingLeaseActive) {
     if (!ours && !matchesOriginal) return relinquishMappingOwnershipForExternalValue(current);
   } else if (!_appMappingInstalled) {
-    // Nothing of the program's is on the service; only a stored lease may be left.
+    // Nothing of the program's is on the service; only a stored lease may be left. Unless a
+    // conflict or an earlier failed read left that in doubt and this read tells nothing either:
+    // then the record stays until a read can tell.
+    if (!current && (_conflictKeptRecord || _mappingUnreadable || !serviceAnswersReads())) {
+      _mappingClearPending = true;
+      setError(texts::kCouldNotCaptureMapping);
+      return false;
+    }
     if (clearPersistentMappingLease()) {
       _mappingClearPending = false;
       return true;

@@ -128,6 +128,31 @@ TEST_F(Conflict, UnreadableMappingAtFirstInstallIsNotTakenForAnEmptyOriginal) {
   EXPECT_EQ(*storedLease("kb1")->find(kLeaseOriginalMappingKey), own);
 }
 
+// A conflict that kept the record (nothing could be read where the program's mapping was) and
+// a disable while the record could not be verified either: the record went while the
+// program's mapping was still on the keyboard.
+TEST_F(Conflict, DisableWhileNeitherMappingNorRecordCanBeCheckedKeepsTheRecord) {
+  const plist::Value own = user_mapping(kCapsLock, 0xE0);
+  plugKeyboard("kb1", own);
+  startSession("kb1");
+  tap("kb1", kCapsLock);
+  world.recorder().failAlways("IOHIDServiceClientCopyProperty");
+  advance(10);
+  ASSERT_EQ(session->errorSummary(), texts::kMappingConflict);
+  world.recorder().failAlways("sysctl");
+
+  session->setEnabled(false);
+  step();
+  EXPECT_TRUE(storedLease("kb1"));
+  EXPECT_EQ(mapping("kb1"), numeric_mapping());
+
+  world.recorder().clearFaults();
+  advance(5);
+  EXPECT_EQ(mapping("kb1"), own);
+  EXPECT_FALSE(storedLease("kb1"));
+  EXPECT_FALSE(session->isEnabled());
+}
+
 // With no mapping of its own, a keyboard whose mapping cannot be read while handling is
 // disabled looked already restored: the record went while the navigation mapping stayed on.
 TEST_F(Conflict, DisableWithAnUnreadableMappingRestoresBeforeDroppingTheRecord) {
