@@ -194,11 +194,9 @@ void KeyboardSession::attachServiceIfAvailable() {
     _appMappingInstalled = false;
     _mappingLeaseActive = false;
     _originalMapping = std::move(current);
-  } else if (!current &&
-             (!mapping_matches_normalized_original(current, recorded) || !serviceAnswersReads())) {
-    // Nothing read (a removed mapping or a failed read) where the record names another value,
-    // or where reads fail altogether: the program's mapping may be on the keyboard. Keep the
-    // record and change nothing until a read gives a value (the reconcile timer looks).
+  } else if (!current && !_mappingReadTold) {
+    // The read failed: the program's mapping may be on the keyboard. Keep the record and
+    // change nothing until a read tells (the reconcile timer looks).
     _originalMapping = std::move(recorded);
     _mappingLeaseActive = true;
     _appMappingInstalled = false;
@@ -371,7 +369,7 @@ void KeyboardSession::scheduleEnumerationRetry() {
 
 bool KeyboardSession::settleKeptRecord() {
   const std::optional<plist::Value> current = copyUserKeyMapping();
-  if (!current) return false;  // still nothing to go by
+  if (!current && !_mappingReadTold) return false;  // still nothing to go by
   if (!mapping_is_ours(current)) {
     // Somebody else's value after all: now the record can go.
     relinquishMappingOwnershipForExternalValue(current);
@@ -404,12 +402,12 @@ void KeyboardSession::reconcileTimerFired(Timer&) {
     return;
   }
   if (!_service || !_device) return;
+  if (_conflictKeptRecord && !settleKeptRecord()) return;
   if (_mappingClearPending) {
     if (!_stateInitialized || keyHeld()) return;
     if (!clearMappingRestoringOriginal(true)) return;
     _mappingClearPending = false;
   }
-  if (_mappingConflict && _conflictKeptRecord && !settleKeptRecord()) return;
   if (!_enabled || !_stateInitialized || _mappingConflict) return;
   if (!applyLEDForLogicalState(_state.logical_on, false)) {
     if (_permissionLost) beginPermissionReset();

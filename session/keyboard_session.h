@@ -117,10 +117,8 @@ class KeyboardSession : public std::enable_shared_from_this<KeyboardSession> {
   bool applyMappingForNumericMode(bool numericMode);
   bool clearMappingRestoringOriginal(bool restoreOriginal);
   bool relinquishMappingOwnershipForExternalValue(std::optional<plist::Value> value);
+  // Reads the mapping. Nothing read is an absent mapping only when `_mappingReadTold` says so.
   std::optional<plist::Value> copyUserKeyMapping();
-  // Whether the event service answers a read of a property it is known to have, which tells a
-  // mapping that is absent from one that could not be read.
-  bool serviceAnswersReads();
 
   // Mapping lease.
   bool persistMappingLease();
@@ -158,6 +156,9 @@ class KeyboardSession : public std::enable_shared_from_this<KeyboardSession> {
   // The last read of the keyboard's mapping gave nothing while the program's mapping may have
   // been on it; a second such read gives ownership up but keeps the record.
   bool _mappingUnreadable = false;
+  // Whether the last read of the mapping told what the keyboard holds (a value, or none that
+  // the service confirmed), rather than failing.
+  bool _mappingReadTold = true;
   bool _conflictKeptRecord = false;
   bool _mappingClearPending = false;
   bool _disablePending = false;

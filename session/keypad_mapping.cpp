@@ -9,14 +9,18 @@ namespace padwarden {
 namespace texts = session_texts;
 
 std::optional<plist::Value> KeyboardSession::copyUserKeyMapping() {
+  // The platform answers nothing both for an absent mapping and for a read that failed. A
+  // service that then answers a property it is known to have (attachment chose it for its
+  // primary usage page), and still nothing for the mapping, has none; a failure that spans the
+  // first read alone shows as a value at the second.
   std::optional<plist::Value> value = copy_service_property(_service, kIOHIDUserKeyMappingKey);
+  _mappingReadTold = true;
+  if (!value) {
+    _mappingReadTold = copy_service_property(_service, "PrimaryUsagePage").has_value();
+    if (_mappingReadTold) value = copy_service_property(_service, kIOHIDUserKeyMappingKey);
+  }
   if (value) _mappingUnreadable = false;
   return value;
-}
-
-bool KeyboardSession::serviceAnswersReads() {
-  // Attachment chose the service for its primary usage page, so it has one.
-  return copy_service_property(_service, "PrimaryUsagePage").has_value();
 }
 
 bool KeyboardSession::applyDesiredMappingIfReady() {
@@ -34,6 +38,12 @@ bool KeyboardSession::applyMappingForNumericMode(bool numericMode) {
   HIDServices& hid = _platform.hid;
 
   std::optional<plist::Value> current = copyUserKeyMapping();
+  // A read that failed is no value to judge by (taken for an absent mapping, it would record
+  // an empty original, or pass for one): wait for a read that tells.
+  if (!current && !_mappingReadTold) {
+    setError(texts::kCouldNotCaptureMapping);
+    return false;
+  }
   if (current && !mapping_array_is_well_formed(current)) {
     relinquishMappingOwnershipForExternalValue(current);
     return false;
@@ -54,13 +64,6 @@ bool KeyboardSession::applyMappingForNumericMode(bool numericMode) {
       return false;
     }
   } else if (!_appMappingInstalled) {
-    // Nothing read is the keyboard having no mapping only when the service answers reads at
-    // all; a failed read taken for it would record an empty original, and the restore would
-    // then wipe the keyboard's own mapping. Wait for a read that tells.
-    if (!current && !serviceAnswersReads()) {
-      setError(texts::kCouldNotCaptureMapping);
-      return false;
-    }
     _originalMapping = captured;
   } else if (!ours) {
     relinquishMappingOwnershipForExternalValue(current);
@@ -76,7 +79,7 @@ bool KeyboardSession::applyMappingForNumericMode(bool numericMode) {
 
   // Somebody may have changed the value while the lease was being written.
   const std::optional<plist::Value> again = copyUserKeyMapping();
-  if (!again && !serviceAnswersReads()) {
+  if (!again && !_mappingReadTold) {
     setError(texts::kCouldNotCaptureMapping);
     return false;
   }
@@ -113,11 +116,11 @@ bool KeyboardSession::clearMappingRestoringOriginal(bool restoreOriginal) {
 
   std::optional<plist::Value> current = copyUserKeyMapping();
   bool ours = mapping_is_ours(current);
-  // Nothing read is no proof that the original is back: a failed read answers the same while
-  // the program's mapping is still on. Only a value read counts; nothing read goes the way of
-  // an external value (look again, then give ownership up keeping the record), and nothing is
-  // written over a value that could not be read.
-  bool matchesOriginal = current && mapping_matches_normalized_original(current, _originalMapping);
+  // A failed read is no proof that the original is back: it answers nothing while the
+  // program's mapping may still be on. It goes the way of an external value (look again, then
+  // give ownership up keeping the record), and nothing is written over a value not read.
+  bool matchesOriginal = (current || _mappingReadTold) &&
+                         mapping_matches_normalized_original(current, _originalMapping);
   // Whatever was believed (a conflict kept the record, the record could not be verified just
   // now), the program's mapping is on the keyboard: it comes off before the record may go.
   if (ours) _appMappingInstalled = true;
@@ -128,7 +131,7 @@ bool KeyboardSession::clearMappingRestoringOriginal(bool restoreOriginal) {
     // Nothing of the program's is on the service; only a stored lease may be left. Unless a
     // conflict or an earlier failed read left that in doubt and this read tells nothing either:
     // then the record stays until a read can tell.
-    if (!current && (_conflictKeptRecord || _mappingUnreadable || !serviceAnswersReads())) {
+    if (!current && (_conflictKeptRecord || _mappingUnreadable || !_mappingReadTold)) {
       _mappingClearPending = true;
       setError(texts::kCouldNotCaptureMapping);
       return false;
@@ -176,7 +179,9 @@ bool KeyboardSession::clearMappingRestoringOriginal(bool restoreOriginal) {
     wrote = true;
     const std::optional<plist::Value> readBack = copyUserKeyMapping();
     bool restored;
-    if (restoreOriginal) {
+    if (!readBack && !_mappingReadTold) {
+      restored = false;
+    } else if (restoreOriginal) {
       restored = mapping_matches_normalized_original(readBack, restore);
     } else {
       restored = !readBack || (readBack->isArray() && readBack->asArray()->empty());
@@ -197,13 +202,13 @@ bool KeyboardSession::clearMappingRestoringOriginal(bool restoreOriginal) {
 
 bool KeyboardSession::relinquishMappingOwnershipForExternalValue(
     std::optional<plist::Value> value) {
-  // No value is what the platform answers both for a mapping somebody removed and for a read
-  // that failed, when the program's own mapping may still be on the keyboard. The first time,
-  // nothing is given up: the caller fails and the reconcile timer looks again. The second
-  // time ownership goes, but the record stays: deleting it could leave the program's mapping
-  // with no way back to the original. The reconcile timer settles it once a read gives a
-  // value, and a next start judges the record against what the keyboard holds.
-  if (!value && (_mappingLeaseActive || _appMappingInstalled)) {
+  // A read that failed, when the program's own mapping may still be on the keyboard: the
+  // first time, nothing is given up: the caller fails and the reconcile timer looks again.
+  // The second time ownership goes, but the record stays: deleting it could leave the
+  // program's mapping with no way back to the original. The reconcile timer settles it once a
+  // read tells, and a next start judges the record against what the keyboard holds. (A
+  // mapping somebody removed is told apart by the read, and is an external value.)
+  if (!value && !_mappingReadTold && (_mappingLeaseActive || _appMappingInstalled)) {
     _mappingSynchronized = false;
     if (!_mappingUnreadable) {
       _mappingUnreadable = true;

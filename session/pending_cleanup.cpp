@@ -75,7 +75,8 @@ void KeyboardSession::completePendingCleanupReleasingSession(bool releaseSession
   if (disable) {
     _enabled = false;
     _mappingConflict = false;
-    _conflictKeptRecord = false;
+    // A record kept because nothing could be read stays watched: the program's mapping may
+    // still be on, and the reconcile tick takes it off once a read tells.
     _platform.defaults.setBool(false, preference_keys::kEnabled);
   }
   if (releaseSession || action != PostRestoreAction::None) {

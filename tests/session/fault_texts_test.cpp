@@ -73,9 +73,10 @@ INSTANTIATE_TEST_SUITE_P(
                                   0,
                                   false,
                                   numeric_mapping()},
-                      // The third read is the check after the write.
+                      // The third read is the check after the write; its second look fails
+                      // too, and the service's answer between them.
                       ToggleFault{"MappingReadBackFails",
-                                  {"IOHIDServiceClientCopyProperty", 2, 1},
+                                  {"IOHIDServiceClientCopyProperty", 2, 3},
                                   texts::kCouldNotSetMapping,
                                   0,
                                   false,

@@ -5,7 +5,6 @@
 
 #include "session/key_mapping.h"
 #include "session/keyboard_matching.h"
-#include "session/session_texts.h"
 
 namespace padwarden::simulation {
 
@@ -385,12 +384,7 @@ std::optional<std::string> Simulation::heal() {
       if (!testing::stands_for_original(mapping, trueOriginal_[name])) {
         return name + " holds neither its original nor the program's mapping after healing";
       }
-      // A record kept through a conflict (nothing could be read where the program's mapping
-      // had been) stays until the user takes control again or a quit restores; the conflict
-      // is on show meanwhile.
-      const bool conflictShown =
-          delegate->controller()->errorSummary() == session_texts::kMappingConflict;
-      if (auto lease = rules_.storedLease(name); lease && !(conflictShown && !mapping)) {
+      if (auto lease = rules_.storedLease(name)) {
         return name + " keeps a stale lease after healing: " + plist::describe(*lease) +
                "; mapping " + (mapping ? plist::describe(*mapping) : "none") + "; " +
                delegate->controller()->connectionSummary() + "; " +
@@ -422,8 +416,7 @@ std::optional<std::string> Simulation::heal() {
              (mapping ? plist::describe(*mapping) : "none") + " instead of " +
              (original ? plist::describe(*original) : "none");
     }
-    // A record kept because nothing could be read stays for the next start to judge.
-    if (supported(slot) && rules_.storedLease(name) && (mapping || trueOriginal_[name])) {
+    if (supported(slot) && rules_.storedLease(name)) {
       return name + " keeps a lease after the quit";
     }
   }
