@@ -10,14 +10,16 @@ namespace texts = session_texts;
 
 std::optional<plist::Value> KeyboardSession::copyUserKeyMapping() {
   // The platform answers nothing both for an absent mapping and for a read that failed. A
-  // service that then answers a property it is known to have (attachment chose it for its
-  // primary usage page), and still nothing for the mapping, has none; a failure that spans the
-  // first read alone shows as a value at the second.
+  // service that answers a property it is known to have (attachment chose it for its primary
+  // usage page) before and after a second look, and still nothing for the mapping, has none;
+  // a failure that spans the first read alone shows as a value at the second.
+  auto answers = [this] { return copy_service_property(_service, "PrimaryUsagePage").has_value(); };
   std::optional<plist::Value> value = copy_service_property(_service, kIOHIDUserKeyMappingKey);
   _mappingReadTold = true;
   if (!value) {
-    _mappingReadTold = copy_service_property(_service, "PrimaryUsagePage").has_value();
+    _mappingReadTold = answers();
     if (_mappingReadTold) value = copy_service_property(_service, kIOHIDUserKeyMappingKey);
+    if (!value && _mappingReadTold) _mappingReadTold = answers();
   }
   if (value) _mappingUnreadable = false;
   return value;
