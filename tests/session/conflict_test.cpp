@@ -62,6 +62,27 @@ TEST_F(Conflict, ForeignChangeIsLeftAloneUntilDisableThenEnable) {
   EXPECT_EQ(mapping("kb1"), foreign);
 }
 
+// Another program may set its value while the record is being saved: the look after the
+// save finds it, and nothing is written over it.
+TEST_F(Conflict, ForeignChangeWhileTheRecordIsSavedIsLeftAlone) {
+  plugKeyboard("kb1", user_mapping(kCapsLock, 0xE0));
+  startSession("kb1");
+  const plist::Value foreign = user_mapping(kKeypad5, 0x1E);
+  const auto rulesWatch = world.disk().onSave;
+  bool changed = false;
+  world.disk().onSave = [&](const plist::Dictionary& before) {
+    rulesWatch(before);
+    if (!changed) otherPartySets("kb1", foreign);
+    changed = true;
+  };
+  tap("kb1", kCapsLock);
+  ASSERT_TRUE(changed);
+  EXPECT_EQ(mapping("kb1"), foreign);
+  EXPECT_EQ(session->errorSummary(), texts::kMappingConflict);
+  EXPECT_FALSE(storedLease("kb1"));
+  EXPECT_TRUE(programWrites.empty());
+}
+
 TEST_F(Conflict, IllFormedValueWrittenWhileHandlingIsNeverRewritten) {
   const plist::Value illFormed("UserKeyMapping");
   attachAndHandOver(illFormed);
