@@ -79,10 +79,14 @@ void VevozoVudararire::discover() {
     if (it == _sessions.end()) continue;
     const std::shared_ptr<KeyboardSession> session = it->second;
     // The platform answers no list both for "no keyboard" and for a failure. Without a full
-    // list, a keyboard that its own session still holds is not taken for gone: retiring it
-    // would drop its lease while the program's mapping may still be on it. Its session sees a
-    // real removal by itself, and the next pass retires it.
-    if (!listed && (session->isConnected() || registryEntryMayExist(key))) continue;
+    // list, a keyboard that its own session still holds, or still has to restore, is not
+    // taken for gone (nor on a registry lookup, which answers nothing when it fails too):
+    // retiring it would drop its lease while the program's mapping may still be on it. Its
+    // session sees a real removal by itself, and the next pass retires it.
+    if (!listed && (session->isConnected() || session->isCleanupPending() ||
+                    registryEntryMayExist(key))) {
+      continue;
+    }
     if (session->deviceRemoved()) {
       _sessions.erase(key);
       // Retired for good: its own manager must not attach the keyboard again behind the

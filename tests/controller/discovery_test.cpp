@@ -130,6 +130,32 @@ TEST_P(UnreadableDeviceList, KeepsAttachedKeyboardsAndTheirLeases) {
   EXPECT_TRUE(controller->sessions().empty());
 }
 
+// A keyboard whose restore waits for a report was retired by a pass without a list when the
+// registry lookup failed too (it answers nothing then, as for an entry that is gone): the
+// record went while the program's mapping stayed on the keyboard.
+TEST_F(Discovery, PassWithoutAListKeepsAKeyboardWhoseRestoreIsPending) {
+  plug("kb1");
+  start();
+  wake("kb1");
+  tap("kb1", kNumLock);
+  world.crash();
+  world.recorder().failAlways("IOHIDDeviceCopyMatchingElements");
+  launch();
+  start();
+  ASSERT_TRUE(controller->isCleanupPending());
+
+  world.recorder().failOnce("IOHIDManagerCopyDevices");
+  world.recorder().failAlways("IOServiceGetMatchingService");
+  advance(kDiscoveryTimerInterval);
+  EXPECT_TRUE(storedLease("kb1"));
+  EXPECT_EQ(mapping("kb1"), navigation_mapping());
+
+  world.recorder().clearFaults();
+  wake("kb1");
+  advance(kDiscoveryTimerInterval);
+  EXPECT_FALSE(controller->isCleanupPending());
+}
+
 INSTANTIATE_TEST_SUITE_P(Ops, UnreadableDeviceList,
                          ::testing::Values("IOHIDManagerCopyDevices", "malloc"));
 
