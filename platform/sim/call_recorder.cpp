@@ -2,6 +2,15 @@
 
 namespace padwarden::sim {
 
+void CallRecorder::removeFaults(std::string_view op) {
+  seen_.resize(rules_.size(), 0);
+  for (size_t i = rules_.size(); i-- > 0;) {
+    if (rules_[i].op != op) continue;
+    rules_.erase(rules_.begin() + static_cast<std::ptrdiff_t>(i));
+    seen_.erase(seen_.begin() + static_cast<std::ptrdiff_t>(i));
+  }
+}
+
 CallRecorder::Outcome CallRecorder::begin(std::string_view op, std::string detail, bool canFail) {
   Outcome outcome;
   if (canFail) {

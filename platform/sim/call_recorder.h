@@ -40,6 +40,8 @@ class CallRecorder {
   // The nth call of the operation from now (1-based) fails, once.
   void failNth(std::string op, uint64_t n) { add({std::move(op), n - 1, 1}); }
   void clearFaults() { rules_.clear(); }
+  // Drops the rules of one operation, leaving the others counting where they were.
+  void removeFaults(std::string_view op);
 
   // The crash point: the process dies right after the call with this trace index.
   void crashAfterCall(std::optional<uint64_t> index) { crashAfter_ = index; }

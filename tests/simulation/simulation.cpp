@@ -272,6 +272,7 @@ std::optional<std::string> Simulation::play(const Event& event) {
       const uint8_t mode = event.b % 4;
       rule.times = mode == 3 ? std::nullopt : std::optional<uint64_t>(mode == 1 ? 3 : 1);
       if (mix_ >= 2 && (event.b >> 4) % 8 == 7) rule.code = kIOReturnNotPermitted;
+      if (mix_ >= 4) recorder.removeFaults(rule.op);
       recorder.add(rule);
       break;
     }
