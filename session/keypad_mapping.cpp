@@ -130,9 +130,9 @@ bool KeyboardSession::clearMappingRestoringOriginal(bool restoreOriginal) {
   if (_mappingLeaseActive) {
     if (!ours && !matchesOriginal) return relinquishMappingOwnershipForExternalValue(current);
   } else if (!_appMappingInstalled) {
-    // Nothing of the program's is on the service; only a stored lease may be left. Unless a
-    // conflict or an earlier failed read left that in doubt and this read tells nothing either:
-    // then the record stays until a read can tell.
+    // Nothing of the program's is on the service; only a stored lease may be left. Unless this
+    // read failed, or a conflict or an earlier failed read left that in doubt and nothing was
+    // read: then the record stays, for the reconcile tick to settle once a read tells.
     if (!current && (_conflictKeptRecord || _mappingUnreadable || !_mappingReadTold)) {
       _mappingClearPending = true;
       setError(texts::kCouldNotCaptureMapping);

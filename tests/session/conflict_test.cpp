@@ -20,6 +20,16 @@ class Conflict : public SessionWorld {
     otherPartySets("kb1", foreign);
     programWrites.clear();
   }
+  // kb1 (no mapping of its own) in navigation mode, its next mapping read and the service's
+  // answer after it failing.
+  void navigationThenUnreadableMapping() {
+    plugKeyboard("kb1");
+    startSession("kb1");
+    tap("kb1", kCapsLock);
+    tap("kb1", kNumLock);
+    ASSERT_EQ(mapping("kb1"), navigation_mapping());
+    world.recorder().add({"IOHIDServiceClientCopyProperty", 0, 2});
+  }
 };
 
 TEST_F(Conflict, ForeignChangeIsLeftAloneUntilDisableThenEnable) {
@@ -112,12 +122,7 @@ TEST_F(Conflict, RemovedMappingIsAConflictFoundByTheTimerTick) {
 // A read of the mapping that fails (and the service's answer with it) must not cost the record
 // while the program's mapping is on the keyboard; the next look finds it and carries on.
 TEST_F(Conflict, MappingReadFailingOnceKeepsOwnershipAndTheRecord) {
-  plugKeyboard("kb1");
-  startSession("kb1");
-  tap("kb1", kCapsLock);
-  tap("kb1", kNumLock);
-  ASSERT_EQ(mapping("kb1"), navigation_mapping());
-  world.recorder().add({"IOHIDServiceClientCopyProperty", 0, 2});
+  navigationThenUnreadableMapping();
   tap("kb1", kNumLock);
   EXPECT_EQ(mapping("kb1"), navigation_mapping());
   EXPECT_TRUE(storedLease("kb1"));
@@ -174,12 +179,7 @@ TEST_F(Conflict, DisableWhileNeitherMappingNorRecordCanBeCheckedKeepsTheRecord) 
 // With no mapping of its own, a keyboard whose mapping cannot be read while handling is
 // disabled looked already restored: the record went while the navigation mapping stayed on.
 TEST_F(Conflict, DisableWithAnUnreadableMappingRestoresBeforeDroppingTheRecord) {
-  plugKeyboard("kb1");
-  startSession("kb1");
-  tap("kb1", kCapsLock);
-  tap("kb1", kNumLock);
-  ASSERT_EQ(mapping("kb1"), navigation_mapping());
-  world.recorder().add({"IOHIDServiceClientCopyProperty", 0, 2});
+  navigationThenUnreadableMapping();
   session->setEnabled(false);
   step();
   EXPECT_TRUE(storedLease("kb1")) << "nothing read: the record stays";
