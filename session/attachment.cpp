@@ -151,7 +151,8 @@ void KeyboardSession::attachServiceIfAvailable() {
     return;
   }
   _service = std::move(service);
-  std::optional<plist::Value> current = copyUserKeyMapping();
+  const MappingRead read = copyUserKeyMapping();
+  std::optional<plist::Value> current = read.value();
 
   if (current && !mapping_array_is_well_formed(current)) {
     if (clearPersistentMappingLease()) setError(texts::kUnexpectedMappingType);
@@ -183,25 +184,20 @@ void KeyboardSession::attachServiceIfAvailable() {
     ensureReconcileTimer();
     notifyStatus();
   };
-  if (!recorded && mapping_is_ours(current)) {
-    // The program's own mapping with no record behind it (a store that lost a save): the
-    // keyboard's own mapping is unknown, and taking the program's for it would leave the keypad
-    // remapped for good after a quit. An empty mapping, the keyboard's default, stands in.
-    _appMappingInstalled = true;
-    _mappingLeaseActive = false;
-    _originalMapping = plist::Value(plist::Array{});
-  } else if (!recorded) {
+  if (!recorded) {
+    // With no valid record, whatever the keyboard holds is its own, even a value equal to one
+    // of the program's mappings: another program may have set it, and it comes back exactly.
     _appMappingInstalled = false;
     _mappingLeaseActive = false;
     _originalMapping = std::move(current);
-  } else if (!current && !_mappingReadTold) {
+  } else if (read.isUnknown()) {
     // The read failed: the program's mapping may be on the keyboard. Keep the record and
     // change nothing until a read tells (the reconcile timer looks).
     _originalMapping = std::move(recorded);
     _mappingLeaseActive = true;
     _appMappingInstalled = false;
     _mappingUnreadable = true;
-    relinquishMappingOwnershipForExternalValue(std::nullopt);
+    relinquishMappingOwnershipForExternalValue(read);
   } else {
     const bool ours = mapping_is_ours(current);
     _appMappingInstalled = ours;
@@ -217,7 +213,7 @@ void KeyboardSession::attachServiceIfAvailable() {
       }
       _originalMapping = std::move(current);
     } else {
-      if (!relinquishMappingOwnershipForExternalValue(current)) {
+      if (!relinquishMappingOwnershipForExternalValue(read)) {
         leaseFailure();
         return;
       }
@@ -368,11 +364,11 @@ void KeyboardSession::scheduleEnumerationRetry() {
 }
 
 bool KeyboardSession::settleKeptRecord() {
-  const std::optional<plist::Value> current = copyUserKeyMapping();
-  if (!current && !_mappingReadTold) return false;  // still nothing to go by
-  if (!mapping_is_ours(current)) {
+  const MappingRead read = copyUserKeyMapping();
+  if (read.isUnknown()) return false;  // still nothing to go by
+  if (!mapping_is_ours(read.value())) {
     // Somebody else's value after all: now the record can go.
-    relinquishMappingOwnershipForExternalValue(current);
+    relinquishMappingOwnershipForExternalValue(read);
     return false;
   }
   // The earlier reads failed; the program's mapping is still on the keyboard, under the record.
@@ -420,7 +416,7 @@ void KeyboardSession::reconcileTimerFired(Timer&) {
     leaseMatches = storedLeaseMatchesCurrentState();
     if (!leaseMatches && _mappingLeaseActive) _mappingLeaseActive = false;
   }
-  const std::optional<plist::Value> current = copyUserKeyMapping();
+  const std::optional<plist::Value> current = copyUserKeyMapping().value();
   const std::optional<plist::Value> desired =
       create_mapping(_platform.cf, _state.effective_numeric_mode);
   if (current && desired && *current == *desired && leaseMatches) {

@@ -13,6 +13,7 @@
 #include "core/numlock_state.h"
 #include "platform/platform.h"
 #include "platform/plist.h"
+#include "session/mapping_read.h"
 
 namespace padwarden {
 
@@ -116,9 +117,9 @@ class KeyboardSession : public std::enable_shared_from_this<KeyboardSession> {
   bool applyDesiredMappingIfReady();
   bool applyMappingForNumericMode(bool numericMode);
   bool clearMappingRestoringOriginal(bool restoreOriginal);
-  bool relinquishMappingOwnershipForExternalValue(std::optional<plist::Value> value);
-  // Reads the mapping. Nothing read is an absent mapping only when `_mappingReadTold` says so.
-  std::optional<plist::Value> copyUserKeyMapping();
+  bool relinquishMappingOwnershipForExternalValue(const MappingRead& read);
+  // Reads the mapping, telling a failed read from a keyboard that has none.
+  MappingRead copyUserKeyMapping();
 
   // Mapping lease.
   bool persistMappingLease();
@@ -156,9 +157,6 @@ class KeyboardSession : public std::enable_shared_from_this<KeyboardSession> {
   // The last read of the keyboard's mapping gave nothing while the program's mapping may have
   // been on it; a second such read gives ownership up but keeps the record.
   bool _mappingUnreadable = false;
-  // Whether the last read of the mapping told what the keyboard holds (a value, or none that
-  // the service confirmed), rather than failing.
-  bool _mappingReadTold = true;
   bool _conflictKeptRecord = false;
   bool _mappingClearPending = false;
   bool _disablePending = false;

@@ -8,21 +8,20 @@ namespace padwarden {
 
 namespace texts = session_texts;
 
-std::optional<plist::Value> KeyboardSession::copyUserKeyMapping() {
+MappingRead KeyboardSession::copyUserKeyMapping() {
   // The platform answers nothing both for an absent mapping and for a read that failed. A
   // service that answers a property it is known to have (attachment chose it for its primary
   // usage page) before and after a second look, and still nothing for the mapping, has none;
   // a failure that spans the first read alone shows as a value at the second.
   auto answers = [this] { return copy_service_property(_service, "PrimaryUsagePage").has_value(); };
   std::optional<plist::Value> value = copy_service_property(_service, kIOHIDUserKeyMappingKey);
-  _mappingReadTold = true;
   if (!value) {
-    _mappingReadTold = answers();
-    if (_mappingReadTold) value = copy_service_property(_service, kIOHIDUserKeyMappingKey);
-    if (!value && _mappingReadTold) _mappingReadTold = answers();
+    if (!answers()) return MappingRead::unknown();
+    value = copy_service_property(_service, kIOHIDUserKeyMappingKey);
+    if (!value) return answers() ? MappingRead::absent() : MappingRead::unknown();
   }
-  if (value) _mappingUnreadable = false;
-  return value;
+  _mappingUnreadable = false;
+  return MappingRead::of(std::move(*value));
 }
 
 bool KeyboardSession::applyDesiredMappingIfReady() {
@@ -39,15 +38,16 @@ bool KeyboardSession::applyMappingForNumericMode(bool numericMode) {
   if (!_service) return false;
   HIDServices& hid = _platform.hid;
 
-  std::optional<plist::Value> current = copyUserKeyMapping();
+  const MappingRead read = copyUserKeyMapping();
   // A read that failed is no value to judge by (taken for an absent mapping, it would record
   // an empty original, or pass for one): wait for a read that tells.
-  if (!current && !_mappingReadTold) {
+  if (read.isUnknown()) {
     setError(texts::kCouldNotCaptureMapping);
     return false;
   }
+  const std::optional<plist::Value>& current = read.value();
   if (current && !mapping_array_is_well_formed(current)) {
-    relinquishMappingOwnershipForExternalValue(current);
+    relinquishMappingOwnershipForExternalValue(read);
     return false;
   }
   const bool ours = mapping_is_ours(current);
@@ -62,13 +62,15 @@ bool KeyboardSession::applyMappingForNumericMode(bool numericMode) {
     if (ours) {
       _appMappingInstalled = true;
     } else if (!(matchesOriginal && !_appMappingInstalled)) {
-      relinquishMappingOwnershipForExternalValue(current);
+      relinquishMappingOwnershipForExternalValue(read);
       return false;
     }
   } else if (!_appMappingInstalled) {
+    // Nothing of ours is on the keyboard and no record says otherwise: whatever it holds is its
+    // own, even a value equal to one of ours that another program set.
     _originalMapping = captured;
   } else if (!ours) {
-    relinquishMappingOwnershipForExternalValue(current);
+    relinquishMappingOwnershipForExternalValue(read);
     return false;
   }
 
@@ -80,12 +82,13 @@ bool KeyboardSession::applyMappingForNumericMode(bool numericMode) {
   if (!persistMappingLease()) return false;
 
   // Somebody may have changed the value while the lease was being written.
-  const std::optional<plist::Value> again = copyUserKeyMapping();
-  if (!again && !_mappingReadTold) {
+  const MappingRead again = copyUserKeyMapping();
+  if (again.isUnknown()) {
     setError(texts::kCouldNotCaptureMapping);
     return false;
   }
-  const std::optional<plist::Value> normalizedAgain = copy_normalized_mapping(_platform.cf, again);
+  const std::optional<plist::Value> normalizedAgain =
+      copy_normalized_mapping(_platform.cf, again.value());
   if (!normalizedAgain || !(*normalizedAgain == *captured)) {
     relinquishMappingOwnershipForExternalValue(again);
     return false;
@@ -96,8 +99,8 @@ bool KeyboardSession::applyMappingForNumericMode(bool numericMode) {
     return false;
   }
   _appMappingInstalled = true;
-  const std::optional<plist::Value> readBack = copyUserKeyMapping();
-  if (!readBack || !(*readBack == *desired)) {
+  const MappingRead readBack = copyUserKeyMapping();
+  if (!readBack.value() || !(*readBack.value() == *desired)) {
     setError(texts::kCouldNotSetMapping);
     return false;
   }
@@ -116,24 +119,25 @@ bool KeyboardSession::clearMappingRestoringOriginal(bool restoreOriginal) {
   }
   if (_mappingLeaseActive && !storedLeaseMatchesCurrentState()) _mappingLeaseActive = false;
 
-  std::optional<plist::Value> current = copyUserKeyMapping();
-  bool ours = mapping_is_ours(current);
+  const MappingRead read = copyUserKeyMapping();
+  const std::optional<plist::Value>& current = read.value();
+  const bool ours = mapping_is_ours(current);
   // A failed read is no proof that the original is back: it answers nothing while the
   // program's mapping may still be on. It goes the way of an external value (look again, then
   // give ownership up keeping the record), and nothing is written over a value not read.
-  bool matchesOriginal = (current || _mappingReadTold) &&
-                         mapping_matches_normalized_original(current, _originalMapping);
+  const bool matchesOriginal =
+      read.told() && mapping_matches_normalized_original(current, _originalMapping);
   // Whatever was believed (a conflict kept the record, the record could not be verified just
   // now), the program's mapping is on the keyboard: it comes off before the record may go.
   if (ours) _appMappingInstalled = true;
 
   if (_mappingLeaseActive) {
-    if (!ours && !matchesOriginal) return relinquishMappingOwnershipForExternalValue(current);
+    if (!ours && !matchesOriginal) return relinquishMappingOwnershipForExternalValue(read);
   } else if (!_appMappingInstalled) {
     // Nothing of the program's is on the service; only a stored lease may be left. Unless this
     // read failed, or a conflict or an earlier failed read left that in doubt and nothing was
     // read: then the record stays, for the reconcile tick to settle once a read tells.
-    if (!current && (_conflictKeptRecord || _mappingUnreadable || !_mappingReadTold)) {
+    if (!current && (_conflictKeptRecord || _mappingUnreadable || read.isUnknown())) {
       _mappingClearPending = true;
       setError(texts::kCouldNotCaptureMapping);
       return false;
@@ -145,15 +149,14 @@ bool KeyboardSession::clearMappingRestoringOriginal(bool restoreOriginal) {
     _mappingClearPending = true;
     return false;
   } else if (!matchesOriginal) {
-    if (!ours) return relinquishMappingOwnershipForExternalValue(current);
+    if (!ours) return relinquishMappingOwnershipForExternalValue(read);
     // A verified lease must stand before the service is changed.
     if (!persistMappingLease()) {
       _mappingClearPending = true;
       return false;
     }
-    current = copyUserKeyMapping();
-    if (!mapping_is_ours(current)) return relinquishMappingOwnershipForExternalValue(current);
-    matchesOriginal = false;
+    const MappingRead again = copyUserKeyMapping();
+    if (!mapping_is_ours(again.value())) return relinquishMappingOwnershipForExternalValue(again);
   }
 
   bool wrote = false;
@@ -179,9 +182,10 @@ bool KeyboardSession::clearMappingRestoringOriginal(bool restoreOriginal) {
       return restoreFailed();
     }
     wrote = true;
-    const std::optional<plist::Value> readBack = copyUserKeyMapping();
+    const MappingRead back = copyUserKeyMapping();
+    const std::optional<plist::Value>& readBack = back.value();
     bool restored;
-    if (!readBack && !_mappingReadTold) {
+    if (back.isUnknown()) {
       restored = false;
     } else if (restoreOriginal) {
       restored = mapping_matches_normalized_original(readBack, restore);
@@ -202,15 +206,14 @@ bool KeyboardSession::clearMappingRestoringOriginal(bool restoreOriginal) {
   return true;
 }
 
-bool KeyboardSession::relinquishMappingOwnershipForExternalValue(
-    std::optional<plist::Value> value) {
+bool KeyboardSession::relinquishMappingOwnershipForExternalValue(const MappingRead& read) {
   // A read that failed, when the program's own mapping may still be on the keyboard: the
   // first time, nothing is given up: the caller fails and the reconcile timer looks again.
   // The second time ownership goes, but the record stays: deleting it could leave the
   // program's mapping with no way back to the original. The reconcile timer settles it once a
   // read tells, and a next start judges the record against what the keyboard holds. (A
   // mapping somebody removed is told apart by the read, and is an external value.)
-  if (!value && !_mappingReadTold && (_mappingLeaseActive || _appMappingInstalled)) {
+  if (read.isUnknown() && (_mappingLeaseActive || _appMappingInstalled)) {
     _mappingSynchronized = false;
     if (!_mappingUnreadable) {
       _mappingUnreadable = true;
@@ -227,7 +230,7 @@ bool KeyboardSession::relinquishMappingOwnershipForExternalValue(
     return true;
   }
   _conflictKeptRecord = false;
-  _originalMapping = std::move(value);
+  _originalMapping = read.value();
   const bool deleted = clearPersistentMappingLease();
   _mappingSynchronized = false;
   _appMappingInstalled = false;

@@ -59,6 +59,9 @@ class InMemoryPreferences final : public UserDefaults, public AppPreferences {
   // died: a crash loses what is pending.
   void saveOnExit();
   bool hasPendingChanges() const { return cache_.hasPending(); }
+  // What this process's view holds for the key, read without a call of the program (for the
+  // tests' oracles): nothing is traced and no fault applies.
+  std::optional<plist::Value> peek(std::string_view key) const { return cache_.lookup(key); }
 
  private:
   PreferencesDisk& disk_;

@@ -244,9 +244,15 @@ std::optional<std::string> Simulation::play(const Event& event) {
       break;
     case EventKind::ForeignMapping: {
       if (!world_.isPlugged(name)) break;
-      const std::optional<plist::Value> value = mix_ >= 2 && (event.a >> 2) % 8 == 7
-                                                    ? ill_formed_mapping(event.b)
-                                                    : foreign_mapping(event.b);
+      std::optional<plist::Value> value = mix_ >= 2 && (event.a >> 2) % 8 == 7
+                                              ? ill_formed_mapping(event.b)
+                                              : foreign_mapping(event.b);
+      if (mix_ >= 5 && (event.a >> 2) % 8 == 6) {
+        // A value equal to one of the program's mappings, set where no record stands: the
+        // keyboard's own from then on. Under a record nobody could tell it from the program's.
+        if (rules_.storedLease(name)) break;
+        value = event.b % 2 ? testing::numeric_mode_mapping() : testing::navigation_mode_mapping();
+      }
       trueOriginal_[name] = value;
       pastOriginals_[slot].push_back(value);
       world_.setUserKeyMapping(name, 0, value);

@@ -1,19 +1,14 @@
 #include "tests/support/safety_rules.h"
 
-#include "session/key_mapping.h"
-#include "session/keyboard_matching.h"
-#include "session/lease_record.h"
-
 namespace padwarden::testing {
 
-bool stands_for_original(const std::optional<plist::Value>& value,
-                         const std::optional<plist::Value>& original) {
-  // The empty mapping the program leaves behind stands for a keyboard that had none.
-  const plist::Value empty = plist::Array{};
-  // An ill-formed value (no mapping can use it) stands only for itself.
-  return mapping_matches_normalized_original(value, original ? *original : empty) ||
-         (!original && !value) || (value && original && *value == *original);
+namespace {
+
+std::string text(const std::optional<plist::Value>& value) {
+  return value ? plist::describe(*value) : "nothing";
 }
+
+}  // namespace
 
 SafetyRules::SafetyRules(sim::World& world, const TrueOriginals& trueOriginal)
     : world_(world), trueOriginal_(trueOriginal) {
@@ -21,45 +16,82 @@ SafetyRules::SafetyRules(sim::World& world, const TrueOriginals& trueOriginal)
   world_.disk().onSave = [this](const plist::Dictionary& before) { saved(before); };
 }
 
-std::optional<plist::Value> SafetyRules::storedLease(const std::string& name) const {
-  const std::optional<uint64_t> id = world_.deviceRegistryID(name);
-  if (!id) return std::nullopt;
-  const plist::Dictionary& values = world_.disk().values;
-  auto it =
-      values.find(std::string(preference_keys::kMappingLeasePrefix) + registry_id_string(*id));
-  if (it == values.end()) return std::nullopt;
-  return it->second;
+std::optional<plist::Value> SafetyRules::original(const std::string& name) const {
+  auto known = trueOriginal_.find(name);
+  return known == trueOriginal_.end() ? std::nullopt : known->second;
+}
+
+bool SafetyRules::isProgramsOwn(const std::string& name,
+                                const std::optional<plist::Value>& value) const {
+  const std::optional<uint64_t> service = world_.serviceRegistryID(name);
+  if (!service) return false;
+  auto it = programWrote_.find(*service);
+  return it != programWrote_.end() && it->second == value;
+}
+
+bool SafetyRules::holdsProgramsChange(const std::string& name) const {
+  const std::optional<plist::Value> value = world_.userKeyMapping(name);
+  return world_.isPlugged(name) && isProgramsOwn(name, value) &&
+         !stands_for_original(value, original(name));
+}
+
+bool SafetyRules::handlingDisabled() const {
+  sim::Process* process = world_.process();
+  if (!process) return false;
+  const std::optional<plist::Value> enabled = process->preferences().peek("Enabled");
+  return enabled && enabled->asBoolean() == false;
 }
 
 void SafetyRules::observe(const sim::MappingWrite& write) {
-  if (write.writer != sim::MappingWriter::Program) return;
-  auto known = trueOriginal_.find(write.keyboard);
-  const std::optional<plist::Value> original =
-      known == trueOriginal_.end() ? std::nullopt : known->second;
-  // The program only ever replaces its own mapping or the keyboard's own.
-  if (!mapping_is_ours(write.before) && !stands_for_original(write.before, original)) {
-    violations_.push_back(write.keyboard + ": overwrote " +
-                          (write.before ? plist::describe(*write.before) : "nothing"));
+  if (write.serviceIndex != 0) return;
+  if (write.writer != sim::MappingWriter::Program) {
+    programWrote_.erase(write.serviceRegistryID);
+    return;
   }
-  // And it installs one of its mappings only under a saved lease naming the true original.
-  if (mapping_is_ours(write.written)) {
-    const std::optional<plist::Value> lease = storedLease(write.keyboard);
-    const plist::Value* recorded = lease ? lease->find(kLeaseOriginalMappingKey) : nullptr;
-    if (!recorded || !stands_for_original(*recorded, original)) {
-      violations_.push_back(write.keyboard + ": installed without a lease for its original");
+  const std::string& name = write.keyboard;
+  const std::optional<plist::Value> trueOriginal = original(name);
+  const std::optional<plist::Value> record = storedLease(name);
+  const bool recordNamesOriginal =
+      record && record_problem(world_, name, *record, trueOriginal).empty();
+  // What is replaced: the program's own mapping (a value equal to one of its mappings under a
+  // sound record cannot be told from it), or the keyboard's own mapping.
+  const bool replacesOwn = isProgramsOwn(name, write.before) ||
+                           (is_program_mapping(write.before) && recordNamesOriginal);
+  if (!replacesOwn && !stands_for_original(write.before, trueOriginal)) {
+    violations_.push_back(name + ": overwrote " + text(write.before));
+  }
+  if (is_program_mapping(write.written)) {
+    if (!recordNamesOriginal && !stands_for_original(write.written, trueOriginal)) {
+      violations_.push_back(name + ": installed without a record of its original (" +
+                            (record ? record_problem(world_, name, *record, trueOriginal)
+                                    : std::string("no record")) + ")");
     }
+  } else if (!stands_for_original(write.written, trueOriginal)) {
+    violations_.push_back(name + ": wrote " + text(write.written) + ", not its original " +
+                          text(trueOriginal));
   }
+  if (handlingDisabled() && (!replacesOwn || !stands_for_original(write.written, trueOriginal))) {
+    violations_.push_back(name + ": wrote " + text(write.written) + " over " +
+                          text(write.before) + " while handling is disabled");
+  }
+  programWrote_[write.serviceRegistryID] = write.written;
 }
 
 void SafetyRules::saved(const plist::Dictionary& before) {
-  // A lease may go only once the keyboard no longer holds the program's mapping.
-  for (const auto& [name, original] : trueOriginal_) {
-    const std::optional<uint64_t> id = world_.deviceRegistryID(name);
-    if (!id || !mapping_is_ours(world_.userKeyMapping(name))) continue;
-    const std::string key =
-        std::string(preference_keys::kMappingLeasePrefix) + registry_id_string(*id);
-    if (before.contains(key) && !world_.disk().values.contains(key)) {
-      violations_.push_back(name + ": lease deleted while the program's mapping is on it");
+  for (const auto& [name, unused] : trueOriginal_) {
+    const std::string key = record_key(world_, name);
+    if (key.empty()) continue;
+    const plist::Dictionary& now = world_.disk().values;
+    auto was = before.find(key);
+    auto is = now.find(key);
+    // A record may go only once the keyboard no longer holds the program's change.
+    if (was != before.end() && is == now.end() && holdsProgramsChange(name)) {
+      violations_.push_back(name + ": record deleted while the program's mapping is on it");
+    }
+    // Disabled, the program records nothing but what it needs to take its own mapping off.
+    const bool changed = is != now.end() && (was == before.end() || !(was->second == is->second));
+    if (changed && handlingDisabled() && !holdsProgramsChange(name)) {
+      violations_.push_back(name + ": saved a record while handling is disabled");
     }
   }
 }
@@ -67,18 +99,14 @@ void SafetyRules::saved(const plist::Dictionary& before) {
 std::vector<std::string> SafetyRules::takeViolations() {
   std::vector<std::string> found = std::move(violations_);
   violations_.clear();
-  for (const auto& [name, original] : trueOriginal_) {
-    if (!world_.isPlugged(name) || !mapping_is_ours(world_.userKeyMapping(name))) continue;
-    const std::optional<plist::Value> lease = storedLease(name);
-    if (!lease) {
-      found.push_back(name + " holds the program's mapping without a saved lease");
-      continue;
-    }
-    const plist::Value* recorded = lease->find(kLeaseOriginalMappingKey);
-    if (!lease_record_is_sound(*lease)) {
-      found.push_back(name + ": unsound lease " + plist::describe(*lease));
-    } else if (!recorded || !stands_for_original(*recorded, original)) {
-      found.push_back(name + ": lease records " + plist::describe(*lease));
+  for (const auto& [name, trueOriginal] : trueOriginal_) {
+    if (!holdsProgramsChange(name)) continue;
+    const std::optional<plist::Value> record = storedLease(name);
+    if (!record) {
+      found.push_back(name + " holds the program's mapping without a saved record");
+    } else if (std::string problem = record_problem(world_, name, *record, trueOriginal);
+               !problem.empty()) {
+      found.push_back(name + ": " + problem + ": " + plist::describe(*record));
     }
   }
   return found;
