@@ -63,6 +63,11 @@ void PadwardenAppDelegate::configureAutomaticLaunchAtLogin() {
 }
 
 void PadwardenAppDelegate::toggleLogin() {
+  // While a quit is held back, no command changes a setting.
+  if (_controller && _controller->isStopPending()) {
+    refreshMenu();
+    return;
+  }
   LoginItemService& login = _app.loginItems;
   const int status = login.status();
   if (status == SMAppServiceStatusRequiresApproval) {

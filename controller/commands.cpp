@@ -111,7 +111,9 @@ void VevozoVudararire::completeDisable() {
 }
 
 void VevozoVudararire::setEnabled(bool enabled) {
-  if (_stopped || (enabled == _enabled && !isDisablePending())) return;
+  // A quit held back is not withdrawn or turned into a disable: the menu can still choose the
+  // line that reads "Stopping Padwarden...".
+  if (_stopped || isStopPending() || (enabled == _enabled && !isDisablePending())) return;
   if (!enabled) {
     _disablePending = true;
   } else {
@@ -133,7 +135,7 @@ void VevozoVudararire::setEnabled(bool enabled) {
 }
 
 void VevozoVudararire::toggleLogicalNumLock() {
-  if (!_enabled || isCleanupPending()) return;
+  if (!_enabled || isCleanupPending() || isStopPending()) return;
   const bool target = logicalStateMixed() ? true : !logicalNumLockOn();
   if (_sessions.empty()) _logicalFallback = !_logicalFallback;
   const auto sessions = _sessions;

@@ -187,7 +187,7 @@ bool KeyboardSession::stop() {
 }
 
 void KeyboardSession::setEnabled(bool enabled) {
-  if (_stopped) return;
+  if (_stopped || isStopPending()) return;
   if (_enabled == enabled && !_disablePending) return;
   if (!enabled) {
     _disablePending = true;

@@ -39,9 +39,13 @@ TEST_F(Termination, QuitWaitsForHeldKeyThenEndsByItself) {
   EXPECT_TRUE(running());
   EXPECT_FALSE(enabled(kEnableLine));
   EXPECT_FALSE(enabled(kModeLine));
-  // Chosen anyway (the platform enables every command): the quit still goes through.
+  // Chosen anyway (the platform enables every command): the quit still goes through, and no
+  // command changes a setting meanwhile.
   EXPECT_EQ(choose("Stopping Padwarden..."), sim::MenuChoice::Chosen);
+  EXPECT_EQ(title(kEnableLine), "Stopping Padwarden...");
   EXPECT_EQ(choose("Logical Num Lock"), sim::MenuChoice::Chosen);
+  EXPECT_EQ(choose("Launch at Login"), sim::MenuChoice::Chosen);
+  EXPECT_EQ(desktop().loginItemStatus, SMAppServiceStatusNotRegistered);
 
   // A report before the stop completes only refreshes the menu (which learns of a change).
   desktop().loginItemStatus = SMAppServiceStatusEnabled;
@@ -61,6 +65,11 @@ TEST_F(Termination, QuitWaitsForHeldKeyThenEndsByItself) {
   EXPECT_EQ(last[kConnectionLine]->title(), "Padwarden stopped");
   EXPECT_FALSE(last[kEnableLine]->isEnabled());
   EXPECT_FALSE(last[kPermissionLine]->isEnabled());
+
+  // The next start has handling enabled, as the user left it.
+  start();
+  EXPECT_EQ(title(kEnableLine), "Disable keypad handling");
+  EXPECT_EQ(title(kModeLine), "Logical Num Lock: Off");
 }
 
 TEST_F(Termination, QuitWaitsForFailedRestoreRetryWithItsErrorText) {
