@@ -118,7 +118,7 @@ Outcome Desk::run(const std::vector<std::string>& w, const std::string& line) {
     return click(text_after(line, 1));
   }
   if (command == "permission") return permission(w);
-  if (command == "map") return map(w);
+  if (command == "map") return map(w, line);
   if (command == "launch") {
     // The machine runs one copy: a second start meets the first one's lock and says so.
     if (running()) {
@@ -158,6 +158,8 @@ Outcome Desk::run(const std::vector<std::string>& w, const std::string& line) {
     return Outcome::ok();
   }
   if (command == "login") return login(w);
+  if (command == "fault") return fault(w);
+  if (command == "store") return store(w);
   if (command == "settings") {
     if (n != 2 || (w[1] != "available" && w[1] != "unavailable")) {
       return Outcome::error("usage: settings available|unavailable");
@@ -198,7 +200,7 @@ Outcome Desk::plug(const std::vector<std::string>& w) {
         spec = sim::bluetooth_keyboard(name);
       } else {
         spec.set("Transport", value == "usb"   ? std::string("USB")
-                              : value == "ble" ? std::string("Bluetooth Low Energy")
+                              : value == "ble" ? std::string("BluetoothLowEnergy")
                                                : value);
       }
     } else if (key == "uid" && !value.empty()) {
@@ -290,8 +292,10 @@ Outcome Desk::permission(const std::vector<std::string>& w) {
   return Outcome::error("usage: permission granted|denied|ask");
 }
 
-Outcome Desk::map(const std::vector<std::string>& w) {
-  if (w.size() < 3) return Outcome::error("usage: map NAME none|[]|SRC:DST...");
+Outcome Desk::map(const std::vector<std::string>& w, const std::string& line) {
+  const char* usage =
+      "usage: map NAME none|[]|numeric|navigation|[float] SRC:DST...|text TEXT (see help)";
+  if (w.size() < 3) return Outcome::error(usage);
   const std::string& name = w[1];
   if (!world_.isPlugged(name)) return Outcome::error(name + " is not plugged in");
   std::optional<plist::Value> value;
@@ -299,22 +303,35 @@ Outcome Desk::map(const std::vector<std::string>& w) {
     value.reset();
   } else if (w.size() == 3 && w[2] == "[]") {
     value = plist::Array{};
+  } else if (w.size() == 3 && (w[2] == "numeric" || w[2] == "navigation")) {
+    value = program_mapping(w[2] == "numeric");
+  } else if (w[2] == "text") {
+    // Not an array at all.
+    value = text_after(line, 3);
   } else {
+    const bool real = w[2] == "float";
     plist::Array entries;
-    for (size_t i = 2; i < w.size(); ++i) {
+    for (size_t i = real ? 3 : 2; i < w.size(); ++i) {
       const size_t colon = w[i].find(':');
       std::optional<int64_t> source, destination;
       if (colon != std::string::npos) {
         source = parse_integer(w[i].substr(0, colon), 16);
         destination = parse_integer(w[i].substr(colon + 1), 16);
       }
-      if (!source || !destination) {
+      // "SRC:" alone: an entry without its destination.
+      const bool noDestination = source && colon + 1 == w[i].size();
+      if (!source || (!destination && !noDestination)) {
         return Outcome::error(
             "a mapping entry is SRC:DST in hexadecimal, e.g. 0x700000039:0x7000000E0");
       }
-      entries.push_back(plist::Dictionary{{kIOHIDKeyboardModifierMappingSrcKey, *source},
-                                          {kIOHIDKeyboardModifierMappingDstKey, *destination}});
+      auto number = [real](int64_t n) {
+        return real ? plist::Value(static_cast<double>(n)) : plist::Value(n);
+      };
+      plist::Dictionary entry{{kIOHIDKeyboardModifierMappingSrcKey, number(*source)}};
+      if (destination) entry.emplace(kIOHIDKeyboardModifierMappingDstKey, number(*destination));
+      entries.push_back(std::move(entry));
     }
+    if (entries.empty()) return Outcome::error(usage);
     value = std::move(entries);
   }
   world_.setUserKeyMapping(name, 0, std::move(value));

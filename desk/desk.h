@@ -83,8 +83,10 @@ class Desk {
   Outcome keys(const std::vector<std::string>& words);
   Outcome click(const std::string& text);
   Outcome permission(const std::vector<std::string>& words);
-  Outcome map(const std::vector<std::string>& words);
+  Outcome map(const std::vector<std::string>& words, const std::string& line);
   Outcome login(const std::vector<std::string>& words);
+  Outcome fault(const std::vector<std::string>& words);
+  Outcome store(const std::vector<std::string>& words);
   Outcome expect(const std::vector<std::string>& words, const std::string& rest);
   Outcome expectMapping(const std::string& name, const std::string& which);
   Outcome expectLease(const std::string& name, const std::string& which);

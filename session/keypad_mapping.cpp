@@ -117,6 +117,8 @@ bool KeyboardSession::clearMappingRestoringOriginal(bool restoreOriginal) {
     _mappingClearPending = false;
     return true;
   }
+  // Whether the program's mapping may be on the keyboard, as far as it knows before it looks.
+  const bool mayBeOurs = _mappingLeaseActive || _appMappingInstalled || _conflictKeptRecord;
   if (_mappingLeaseActive && !storedLeaseMatchesCurrentState()) _mappingLeaseActive = false;
 
   const MappingRead read = copyUserKeyMapping();
@@ -127,9 +129,10 @@ bool KeyboardSession::clearMappingRestoringOriginal(bool restoreOriginal) {
   // give ownership up keeping the record), and nothing is written over a value not read.
   const bool matchesOriginal =
       read.told() && mapping_matches_normalized_original(current, _originalMapping);
-  // Whatever was believed (a conflict kept the record, the record could not be verified just
-  // now), the program's mapping is on the keyboard: it comes off before the record may go.
-  if (ours) _appMappingInstalled = true;
+  // Where it may be (a conflict kept the record, the record could not be verified just now),
+  // a value equal to the program's mapping is taken for it: it comes off before the record may
+  // go. Where nothing of the program's can be on, such a value is somebody else's.
+  if (ours && mayBeOurs) _appMappingInstalled = true;
 
   if (_mappingLeaseActive) {
     if (!ours && !matchesOriginal) return relinquishMappingOwnershipForExternalValue(read);
@@ -195,7 +198,12 @@ bool KeyboardSession::clearMappingRestoringOriginal(bool restoreOriginal) {
     if (!restored) return restoreFailed();
   }
 
+  // The original is on the keyboard, read back: nothing of the program's is installed any more,
+  // whether or not the record goes now. (Still believing its mapping on, a retry would take a
+  // value another program set meanwhile, equal to one of ours, for its own and write over it.)
+  _appMappingInstalled = false;
   if (!clearPersistentMappingLease()) {
+    _mappingLeaseActive = false;
     _mappingClearPending = true;
     if (wrote) _mappingSynchronized = false;
     return false;

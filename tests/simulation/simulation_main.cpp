@@ -1,6 +1,8 @@
 // The randomized simulation, run from the command line: a range of seeds, each a run of random
 // events followed by healing. A failure names its seed and event, which replay exactly.
 //   padwarden_simulation [--seeds N] [--first-seed S] [--events M] [--mix X] [--verbose]
+//                        [--calls-from E]
+// --calls-from prints every platform call made from event E on, to see what went wrong.
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -23,13 +25,14 @@ bool number_argument(int argc, char** argv, int& i, const char* name, uint64_t& 
 
 int main(int argc, char** argv) {
   using namespace padwarden::simulation;
-  uint64_t seeds = 1, firstSeed = 1, events = 10000, mix = kLatestMix;
+  uint64_t seeds = 1, firstSeed = 1, events = 10000, mix = kLatestMix, callsFrom = 0;
   bool verbose = false;
   for (int i = 1; i < argc; ++i) {
     if (number_argument(argc, argv, i, "--seeds", seeds) ||
         number_argument(argc, argv, i, "--first-seed", firstSeed) ||
         number_argument(argc, argv, i, "--events", events) ||
-        number_argument(argc, argv, i, "--mix", mix)) {
+        number_argument(argc, argv, i, "--mix", mix) ||
+        number_argument(argc, argv, i, "--calls-from", callsFrom)) {
       continue;
     }
     if (std::strcmp(argv[i], "--verbose") == 0) {
@@ -37,7 +40,7 @@ int main(int argc, char** argv) {
       continue;
     }
     std::cerr << "usage: padwarden_simulation [--seeds N] [--first-seed S] [--events M] "
-                 "[--mix X] [--verbose]\n";
+                 "[--mix X] [--verbose] [--calls-from E]\n";
     return 2;
   }
 
@@ -53,6 +56,12 @@ int main(int argc, char** argv) {
       if (recent.size() > 25) recent.pop_front();
       if (verbose) std::cout << n << ": " << describe(event) << "\n";
       const std::optional<std::string> problem = simulation.play(event);
+      if (callsFrom && n >= callsFrom) {
+        for (const padwarden::sim::Call& call : simulation.world().recorder().trace()) {
+          std::cout << "    " << call.op << " " << call.detail << (call.failed ? " FAILED" : "")
+                    << "\n";
+        }
+      }
       simulation.traceHash();
       ++played;
       if (problem) {
