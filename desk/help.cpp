@@ -30,9 +30,24 @@ Commands (one a line; "#" starts a comment):
   click TEXT                choose the menu item whose title starts with TEXT
   permission granted|denied|ask
                             Input Monitoring; ask: granted as soon as Padwarden requests it
-  map NAME none|[]|SRC:DST...
+  map NAME none|[]|numeric|navigation|SRC:DST...
                             another program sets the keyboard's "UserKeyMapping" (Src and
-                            Dst in hexadecimal, e.g. 0x700000039:0x7000000E0)
+                            Dst in hexadecimal, e.g. 0x700000039:0x7000000E0; numeric and
+                            navigation: values equal to Padwarden's own two mappings)
+  map NAME float SRC:DST...  the same entries as floating-point numbers
+  map NAME SRC:              an entry without its destination
+  map NAME text TEXT         a text instead of an array
+  fault OP once|always|at N [not-permitted]
+                            the platform call OP fails: its next call, every call, or its Nth
+                            call from now; not-permitted: it answers 0xe00002e2 (Input
+                            Monitoring withdrawn). OP as the platform names it, e.g.
+                            IOHIDServiceClientSetProperty ("fault list" names them all)
+  fault clear [OP]          no call fails any more (or only OP's rules go)
+  store fails|lies|misreads [once]
+                            the preferences store (scripts only) fails every synchronize (or
+                            the next), claims a save it loses at the next crash, or reads back
+                            something else than it holds
+  store works               the store behaves again
   launch [ARG...]           start Padwarden (e.g. launch --post-install)
   crash                     Padwarden dies at once; what it did not save is lost
   sleep, wake               the machine goes to sleep, or wakes up
