@@ -72,6 +72,7 @@ std::optional<plist::Value> InMemoryPreferences::read(std::string_view op, std::
 void InMemoryPreferences::write(std::string_view op, std::string_view key,
                                 std::optional<plist::Value> value, std::string detail) {
   CallScope scope(link_, op, std::move(detail));
+  if (!scope.dead() && disk_.onWrite) disk_.onWrite(key, value);
   if (scope.fails()) return;  // a dropped write, or a dead process
   if (value && !plist::CFPropertyListIsValid(*value, plist::Format::Binary)) return;
   cache_.change(key, std::move(value));

@@ -23,6 +23,9 @@ struct PreferencesDisk {
   plist::Dictionary values;
   // Called after each save by a program process, with what the disk held before it.
   std::function<void(const plist::Dictionary& before)> onSave;
+  // Called when a live program process asks to store a value (none: to remove the key), as it
+  // asks, whether or not the store then keeps it.
+  std::function<void(std::string_view key, const std::optional<plist::Value>& value)> onWrite;
 };
 
 // One process's view: reads come from its cache; writes stay in the cache (and are pending)

@@ -14,6 +14,9 @@ SafetyRules::SafetyRules(sim::World& world, const TrueOriginals& trueOriginal)
     : world_(world), trueOriginal_(trueOriginal) {
   world_.observeMappingWrites([this](const sim::MappingWrite& write) { observe(write); });
   world_.disk().onSave = [this](const plist::Dictionary& before) { saved(before); };
+  world_.disk().onWrite = [this](std::string_view key, const std::optional<plist::Value>& value) {
+    stored(key, value);
+  };
 }
 
 std::optional<plist::Value> SafetyRules::original(const std::string& name) const {
@@ -88,10 +91,15 @@ void SafetyRules::saved(const plist::Dictionary& before) {
     if (was != before.end() && is == now.end() && holdsProgramsChange(name)) {
       violations_.push_back(name + ": record deleted while the program's mapping is on it");
     }
-    // Disabled, the program records nothing but what it needs to take its own mapping off.
-    const bool changed = is != now.end() && (was == before.end() || !(was->second == is->second));
-    if (changed && handlingDisabled() && !holdsProgramsChange(name)) {
-      violations_.push_back(name + ": saved a record while handling is disabled");
+  }
+}
+
+void SafetyRules::stored(std::string_view key, const std::optional<plist::Value>& value) {
+  // Disabled, the program records nothing but what it needs to take its own mapping off.
+  if (!value || !handlingDisabled()) return;
+  for (const auto& [name, unused] : trueOriginal_) {
+    if (key == record_key(world_, name) && !holdsProgramsChange(name)) {
+      violations_.push_back(name + ": asked to save a record while handling is disabled");
     }
   }
 }

@@ -45,6 +45,7 @@ class SafetyRules {
  private:
   void observe(const sim::MappingWrite& write);
   void saved(const plist::Dictionary& before);
+  void stored(std::string_view key, const std::optional<plist::Value>& value);
   std::optional<plist::Value> original(const std::string& name) const;
   bool isProgramsOwn(const std::string& name, const std::optional<plist::Value>& value) const;
 
