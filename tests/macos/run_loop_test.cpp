@@ -28,9 +28,9 @@ TEST(MacRunLoop, MainQueueWorkRunsInTheOrderQueuedAndDelayedWorkAfter) {
     order.push_back("second");
     loop.dispatch_async([&] { order.push_back("queued by second"); });
   });
-  loop.dispatch_after(0, [&] { order.push_back("after 0"); });
+  loop.dispatch_async([&] { order.push_back("third"); });
   ASSERT_TRUE(run_until(kCFRunLoopDefaultMode, [&] { return order.size() == 5; }));
-  EXPECT_EQ(order, (std::vector<std::string>{"first", "second", "after 0", "queued by second",
+  EXPECT_EQ(order, (std::vector<std::string>{"first", "second", "third", "queued by second",
                                              "after 20 ms"}));
 }
 
