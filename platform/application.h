@@ -2,7 +2,7 @@
 // (delegate, event loop, termination, status bar, menus, images, modal alerts), the workspace
 // (sleep and wake notifications, URL opening, running applications), the login-item service
 // and what the process knows about itself. Called by app/; implemented by platform/sim (the
-// tests' and the Linux desk's) and later by the native backend.
+// tests' and the Linux desk's) and platform/macos (AppKit, ServiceManagement).
 #pragma once
 
 #include <functional>
@@ -112,6 +112,10 @@ class Application {
                                         std::string keyEquivalent) = 0;
   virtual MenuItemRef separatorItem() = 0;
   // Modal: returns when the user has dismissed it, with the index of the button chosen.
+  // While it is up the platform may run main-queue work items (AppKit does: the main queue
+  // runs in the modal mode) but no timer or HID callback. Such an item may call terminate()
+  // while the alert belongs to an answer of applicationShouldTerminate; the request is then
+  // held and made again once that answer has been given (see termination_gate.h).
   virtual size_t runModalAlert(const AlertContent& alert) = 0;
 };
 

@@ -1,8 +1,9 @@
 // The HID and registry services the program uses: HID managers, devices, elements and
 // values, the HID event system's service clients (with their "UserKeyMapping"), registry
 // entries and their IOService-plane ancestry, and the Input Monitoring access check.
-// Called by the session and the controller; implemented by platform/sim (and a native
-// backend later). Operations carry the platform's names so that callers read like it.
+// Called by the session and the controller; implemented by platform/sim and platform/macos.
+// Operations carry the platform's names (and its constants, see hid_names.h) so that
+// callers read like it.
 #pragma once
 
 #include <cstdint>
@@ -11,58 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/hid_names.h"
 #include "platform/plist.h"
 
 namespace padwarden {
-
-using IOReturn = int32_t;
-using IOOptionBits = uint32_t;
-
-inline constexpr IOReturn kIOReturnSuccess = 0;
-inline constexpr IOReturn kIOReturnError = static_cast<IOReturn>(0xE00002BCu);
-inline constexpr IOReturn kIOReturnNoMemory = static_cast<IOReturn>(0xE00002BDu);
-inline constexpr IOReturn kIOReturnNoDevice = static_cast<IOReturn>(0xE00002C0u);
-inline constexpr IOReturn kIOReturnBadArgument = static_cast<IOReturn>(0xE00002C2u);
-inline constexpr IOReturn kIOReturnExclusiveAccess = static_cast<IOReturn>(0xE00002C5u);
-inline constexpr IOReturn kIOReturnNotOpen = static_cast<IOReturn>(0xE00002CDu);
-inline constexpr IOReturn kIOReturnNotPermitted = static_cast<IOReturn>(0xE00002E2u);
-
-inline constexpr IOOptionBits kIOHIDOptionsTypeNone = 0;
-
-enum IOHIDReportType : uint32_t {
-  kIOHIDReportTypeInput = 0,
-  kIOHIDReportTypeOutput = 1,
-  kIOHIDReportTypeFeature = 2,
-};
-
-enum IOHIDRequestType : uint32_t {
-  kIOHIDRequestTypePostEvent = 0,
-  kIOHIDRequestTypeListenEvent = 1,
-};
-
-enum IOHIDAccessType : uint32_t {
-  kIOHIDAccessTypeGranted = 0,
-  kIOHIDAccessTypeDenied = 1,
-  kIOHIDAccessTypeUnknown = 2,
-};
-
-inline constexpr uint32_t kIOHIDElementTypeOutput = 129;
-
-// Registry iteration: the whole subtree (recursively) and towards the root (parents).
-inline constexpr IOOptionBits kIORegistryIterateRecursively = 1;
-inline constexpr IOOptionBits kIORegistryIterateParents = 2;
-inline constexpr const char* kIOServicePlane = "IOService";
-
-// Keys of matching dictionaries and of the program's key mapping.
-inline constexpr const char* kIOHIDDeviceUsagePageKey = "DeviceUsagePage";
-inline constexpr const char* kIOHIDDeviceUsageKey = "DeviceUsage";
-inline constexpr const char* kIOHIDElementTypeKey = "Type";
-inline constexpr const char* kIOHIDElementUsagePageKey = "UsagePage";
-inline constexpr const char* kIOHIDElementUsageKey = "Usage";
-inline constexpr const char* kIORegistryEntryIDKey = "IORegistryEntryID";
-inline constexpr const char* kIOHIDUserKeyMappingKey = "UserKeyMapping";
-inline constexpr const char* kIOHIDKeyboardModifierMappingSrcKey = "HIDKeyboardModifierMappingSrc";
-inline constexpr const char* kIOHIDKeyboardModifierMappingDstKey = "HIDKeyboardModifierMappingDst";
 
 // Handles. Each backend derives its own objects from these; a handle is a shared reference,
 // "the same handle" is the same object, and dropping the last reference releases it.

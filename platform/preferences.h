@@ -1,6 +1,7 @@
 // The current user's preferences for this application, reached through the two interfaces
 // the program uses: boolean defaults and application values. Called by the session and the
-// controller; implemented in memory (platform/sim) and on disk (platform/posix).
+// controller; implemented in memory (platform/sim), on disk (platform/posix) and on
+// CoreFoundation preferences (platform/macos).
 #pragma once
 
 #include <optional>

@@ -1,7 +1,7 @@
 // The main run loop: repeating timers and the main queue's immediate and delayed work items.
 // Everything of the program runs inside these callbacks, one at a time. Called by the
 // session, controller and application; implemented in virtual time (platform/sim) and real
-// time (platform/posix).
+// time (platform/posix, and platform/macos on the main CFRunLoop and dispatch queue).
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 // A status-bar icon described as drawing steps (a stroked rounded rectangle and one line of
 // text) that each backend renders: the simulated one keeps it, the Linux desk paints it to PNG,
-// a native backend with its own drawing calls. The application describes its icons with it.
+// the native one draws it with AppKit. The application describes its icons with it.
 #pragma once
 
 #include <string>
@@ -8,7 +8,9 @@
 namespace padwarden {
 
 struct IconColour {
-  double red, green, blue, alpha;  // calibrated RGB (grey: red = green = blue)
+  // Calibrated RGB; a grey (red = green = blue) is the calibrated white of that level, and
+  // a backend with both colour kinds draws it as such.
+  double red, green, blue, alpha;
   friend bool operator==(const IconColour&, const IconColour&) = default;
 };
 

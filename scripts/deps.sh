@@ -1,5 +1,6 @@
-# Sourced by the set-up scripts: makes sure Debian packages are installed.
-# As root it installs what is missing; otherwise it prints the apt-get line and stops.
+# Sourced by the set-up scripts: makes sure Debian packages are installed (on a Mac: the
+# Command Line Tools and Homebrew formulae). On Debian as root it installs what is missing;
+# otherwise it prints the line to run and stops.
 
 ensure_packages() {
   local missing=()
@@ -26,3 +27,40 @@ ensure_packages() {
 # status icons to PNG (its fontconfig dependency brings a sans-serif font for the digit).
 PADWARDEN_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
   libplist-dev libcairo2-dev)
+
+# On a Mac: the Command Line Tools, then the named commands and pkg-config modules. Prints the
+# exact line that installs what is missing and stops.
+ensure_mac_tools() {
+  if ! xcode-select -p >/dev/null 2>&1; then
+    echo "The Command Line Tools are missing. Run:"
+    echo "  xcode-select --install"
+    exit 1
+  fi
+  local missing=()
+  local tool
+  for tool in "$@"; do
+    case $tool in
+      gtest | benchmark | libplist-2.0 | cairo)
+        pkg-config --exists "$tool" 2>/dev/null || missing+=("$(mac_formula "$tool")") ;;
+      *) command -v "$tool" >/dev/null 2>&1 || missing+=("$(mac_formula "$tool")") ;;
+    esac
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Missing build tools. Run (Homebrew, https://brew.sh):"
+  echo "  brew install ${missing[*]}"
+  exit 1
+}
+
+mac_formula() {
+  case $1 in
+    gtest) echo googletest ;;
+    benchmark) echo google-benchmark ;;
+    libplist-2.0) echo libplist ;;
+    *) echo "$1" ;;
+  esac
+}
+
+# What the Mac needs: cmake and ninja build Padwarden.app; the tests also build the simulated
+# world's Linux front end (libplist, cairo) and GoogleTest and Google Benchmark.
+PADWARDEN_MAC_APP_TOOLS=(cmake ninja)
+PADWARDEN_MAC_TEST_TOOLS=(cmake ninja pkg-config gtest benchmark libplist-2.0 cairo)
