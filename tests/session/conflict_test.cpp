@@ -23,11 +23,7 @@ class Conflict : public SessionWorld {
   // kb1 (no mapping of its own) in navigation mode, its next mapping read and the service's
   // answer after it failing.
   void navigationThenUnreadableMapping() {
-    plugKeyboard("kb1");
-    startSession("kb1");
-    tap("kb1", kCapsLock);
-    tap("kb1", kNumLock);
-    ASSERT_EQ(mapping("kb1"), navigation_mapping());
+    startInNavigation("kb1");
     world.recorder().add({"IOHIDServiceClientCopyProperty", 0, 2});
   }
 };

@@ -13,11 +13,7 @@ class CrashRecovery : public SessionWorld {};
 
 TEST_F(CrashRecovery, AdoptedNavigationMappingIsRestoredThenReinstalledUnderANewLease) {
   const plist::Value own = user_mapping(kCapsLock, 0xE0);
-  plugKeyboard("kb1", own);
-  startSession("kb1");
-  tap("kb1", kCapsLock);
-  tap("kb1", kNumLock);
-  ASSERT_EQ(mapping("kb1"), navigation_mapping());
+  startInNavigation("kb1", own);
   crash();
   ASSERT_EQ(mapping("kb1"), navigation_mapping()) << "the mapping outlives the process";
   ASSERT_TRUE(storedLease("kb1"));

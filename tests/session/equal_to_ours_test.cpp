@@ -66,11 +66,7 @@ TEST_F(EqualToOurs, DisabledSessionWritesNothing) {
 // the record read back wrong. Another program then set a value equal to the navigation
 // mapping, and the retry took it for the program's own and wrote the original over it.
 TEST_F(EqualToOurs, RestoredKeyboardWhoseRecordStayedIsNotTakenBackByTheRetry) {
-  plugKeyboard("kb1");
-  startSession("kb1");
-  tap("kb1", kCapsLock);
-  tap("kb1", kNumLock);
-  ASSERT_EQ(mapping("kb1"), navigation_mapping());
+  startInNavigation("kb1");
   // The disable's record check reads once, then its deletion reads back something else.
   world.recorder().add({"CFPreferencesCopyAppValue", 1, 1});
   session->setEnabled(false);

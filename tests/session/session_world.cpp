@@ -88,14 +88,19 @@ void SessionWorld::otherPartySets(const std::string& name, std::optional<plist::
   ASSERT_TRUE(world.setUserKeyMapping(name, 0, std::move(value)));
 }
 
+void SessionWorld::startInNavigation(const std::string& name,
+                                     std::optional<plist::Value> ownMapping) {
+  plugKeyboard(name, std::move(ownMapping));
+  startSession(name);
+  tap(name, kCapsLock);
+  tap(name, kNumLock);
+  ASSERT_EQ(mapping(name), navigation_mapping());
+}
+
 plist::Value SessionWorld::leaseFor(const std::string& name, const plist::Value& original) const {
-  const BootTimeValue& boot = world.bootTime();
-  char bootSession[48];
-  std::snprintf(bootSession, sizeof bootSession, "%lld.%06d", static_cast<long long>(boot.tv_sec),
-                static_cast<int>(boot.tv_usec));
-  return make_lease_record(
-      {bootSession, registryID(name), registry_id_string(*world.serviceRegistryID(name))},
-      original);
+  return make_lease_record({boot_session_text(world.bootTime()), registryID(name),
+                            registry_id_string(*world.serviceRegistryID(name))},
+                           original);
 }
 
 size_t SessionWorld::callsTo(std::string_view op) const {

@@ -42,6 +42,10 @@ class SessionWorld : public ::testing::Test {
   void plugKeyboard(sim::KeyboardSpec spec, std::optional<plist::Value> ownMapping);
   // Launches the program (if not running) and starts a session for the keyboard.
   std::shared_ptr<KeyboardSession>& startSession(const std::string& name);
+  // Plugs the keyboard, starts its session, and brings it to navigation mode (first report,
+  // then Num Lock): the program's navigation mapping is on it under a record.
+  void startInNavigation(const std::string& name,
+                         std::optional<plist::Value> ownMapping = std::nullopt);
   // Crashes the program: the session object is dropped with its dead process.
   void crash();
 

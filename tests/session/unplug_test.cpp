@@ -14,11 +14,7 @@ class Unplug : public SessionWorld {
     // The built-in keyboard keeps the manager's device set from being empty, which the
     // platform reports as no set at all.
     plugKeyboard(sim::builtin_keyboard("builtin"), std::nullopt);
-    plugKeyboard("kb1", user_mapping(kCapsLock, 0xE0));
-    startSession("kb1");
-    tap("kb1", kCapsLock);
-    tap("kb1", kNumLock);
-    ASSERT_EQ(mapping("kb1"), navigation_mapping());
+    startInNavigation("kb1", user_mapping(kCapsLock, 0xE0));
     key = leaseKey("kb1");
     ASSERT_TRUE(world.disk().values.count(key));
     programWrites.clear();

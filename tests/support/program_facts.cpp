@@ -79,6 +79,12 @@ bool stands_for_original(const std::optional<plist::Value>& value,
   return value && original && identical(*value, *original);
 }
 
+std::string boot_session_text(const BootTimeValue& boot) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%" PRId64 ".%06d", boot.tv_sec, boot.tv_usec);
+  return text;
+}
+
 std::string record_key(sim::World& world, const std::string& keyboard) {
   const std::optional<uint64_t> id = world.deviceRegistryID(keyboard);
   return id ? "MappingLease." + hex16(*id) : std::string();
@@ -103,10 +109,9 @@ std::string record_problem(sim::World& world, const std::string& keyboard,
       version->asInt64() != 1 || !recorded || !recorded->isArray()) {
     return "not a recovery record";
   }
-  const BootTimeValue& boot = world.bootTime();
-  char bootText[48];
-  std::snprintf(bootText, sizeof bootText, "%" PRId64 ".%06d", boot.tv_sec, boot.tv_usec);
-  if (!string_is(record, "BootSession", bootText)) return "another boot's record";
+  if (!string_is(record, "BootSession", boot_session_text(world.bootTime()))) {
+    return "another boot's record";
+  }
   const std::optional<uint64_t> device = world.deviceRegistryID(keyboard);
   const std::optional<uint64_t> service = world.serviceRegistryID(keyboard);
   if (!device || !string_is(record, "DeviceRegistryID", hex16(*device))) {

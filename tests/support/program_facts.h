@@ -22,6 +22,9 @@ bool is_program_mapping(const std::optional<plist::Value>& value);
 bool stands_for_original(const std::optional<plist::Value>& value,
                          const std::optional<plist::Value>& original);
 
+// The boot as a record names it: seconds, a point, six digits of microseconds.
+std::string boot_session_text(const BootTimeValue& boot);
+
 // The recovery record saved for the keyboard's current registry ID, or none.
 std::optional<plist::Value> saved_record(sim::World& world, const std::string& keyboard);
 std::string record_key(sim::World& world, const std::string& keyboard);
