@@ -42,16 +42,21 @@ void VevozoVudararire::setError(std::optional<std::string> text) {
 }
 
 void VevozoVudararire::start() {
-  if (_stopped || _discoveryTimer) return;
+  if (_stopped || (_discoveryTimer && !_waitingForAccess)) return;
+  if (!_discoveryTimer) {
+    std::shared_ptr<VevozoVudararire> self = weak_from_this().lock();
+    if (!self) return;
+    // Created without access too: its pass is what notices the access granted later in System
+    // Settings, which the user expects to take effect without choosing anything.
+    _discoveryTimer = _platform.runLoop.scheduledTimerWithTimeInterval(
+        kDiscoveryTimerInterval, [self](Timer&) { self->discover(); });
+  }
   if (!inputMonitoringGranted()) {
+    _waitingForAccess = true;
     _connectionSummary = texts::kWaitingForPermission;
     setError(texts::kPermissionRequired);
     return;
   }
-  std::shared_ptr<VevozoVudararire> self = weak_from_this().lock();
-  if (!self) return;
-  _discoveryTimer = _platform.runLoop.scheduledTimerWithTimeInterval(
-      kDiscoveryTimerInterval, [self](Timer&) { self->discover(); });
   discover();
 }
 

@@ -23,7 +23,16 @@ bool VevozoVudararire::registryEntryMayExist(const std::string& registryID) {
 
 void VevozoVudararire::discover() {
   if (_discoveryPending || _stopped || _stopPending) return;
-  if (!inputMonitoringGranted()) return;
+  const bool granted = inputMonitoringGranted();
+  // A session that lost access hears what the system answers now; one may resume and notify,
+  // and a notification may change the table: walk a copy.
+  const auto sessions = _sessions;
+  for (const auto& [key, session] : sessions) session->accessCheckAnswered(granted);
+  if (!granted || _stopped || _stopPending) return;
+  if (_waitingForAccess) {
+    _waitingForAccess = false;
+    _errorSummary.clear();
+  }
   _discoveryPending = true;
   HIDServices& hid = _platform.hid;
 

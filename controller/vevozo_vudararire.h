@@ -81,6 +81,8 @@ class VevozoVudararire : public std::enable_shared_from_this<VevozoVudararire> {
   bool _logicalFallback = true;
   bool _disablePending = false;
   bool _stopPending = false;
+  // Started without Input Monitoring: the discovery timer only watches for access.
+  bool _waitingForAccess = false;
   std::string _connectionSummary;
   std::string _errorSummary;
 };

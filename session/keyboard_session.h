@@ -29,6 +29,9 @@ enum class PostRestoreAction : uint64_t {
 inline constexpr uint64_t kEventServiceRetryDelayNs = 250'000'000;
 inline constexpr uint64_t kEnumerationRetryDelayNs = 1'000'000'000;
 inline constexpr double kReconcileTimerInterval = 5.0;
+// Passes of the controller's discovery (1.5 s each) that a session waits, access granted, before
+// it retries by itself after a refusal the system's access check did not explain.
+inline constexpr unsigned kRefusedAccessRetryPasses = 20;
 
 using StatusHandler = std::function<void()>;
 
@@ -49,6 +52,10 @@ class KeyboardSession : public std::enable_shared_from_this<KeyboardSession> {
   bool stop();
   void setEnabled(bool enabled);
   bool requestInputMonitoring();
+  // What the system answered for Input Monitoring at the controller's discovery pass. A session
+  // that lost access resumes without being asked (and without a prompt) once it is granted
+  // again: at once when the system itself had withdrawn it, after a while when it had not.
+  void accessCheckAnswered(bool granted);
   void toggleLogicalNumLock();
   void reconcile();
   bool deviceRemoved();
@@ -134,6 +141,17 @@ class KeyboardSession : public std::enable_shared_from_this<KeyboardSession> {
   bool advancePendingCleanup();
   void completePendingCleanupReleasingSession(bool releaseSession);
   void beginPermissionReset();
+  bool resumeWithGrantedAccess();
+
+  // Why the session last lost Input Monitoring, which decides when it resumes by itself.
+  enum class AccessLossCause {
+    Withdrawn,  // the system's access check answered "not granted" since the loss
+    Refused,    // a call was refused while the check kept answering granted
+  };
+  struct AccessLoss {
+    AccessLossCause cause;
+    unsigned grantedPasses = 0;  // discovery passes seen granted since a refusal
+  };
 
   Platform _platform;
 
@@ -164,6 +182,7 @@ class KeyboardSession : public std::enable_shared_from_this<KeyboardSession> {
   bool _reenumerateAfterDetach = false;
   bool _ledSynchronized = false;
   bool _permissionLost = false;
+  std::optional<AccessLoss> _accessLoss;
   bool _stopped = false;
   bool _serviceRetryScheduled = false;
   TimerRef _reconcileTimer;

@@ -225,8 +225,28 @@ bool KeyboardSession::requestInputMonitoring() {
     notifyStatus();
     return false;
   }
+  return resumeWithGrantedAccess();
+}
+
+void KeyboardSession::accessCheckAnswered(bool granted) {
+  if (!_accessLoss || !_permissionLost || _stopped || isStopPending()) return;
+  if (!granted) {
+    _accessLoss->cause = AccessLossCause::Withdrawn;
+    return;
+  }
+  // A refusal the system does not explain may well come again: retrying it at every pass
+  // would open and close the keyboard every 1.5 s for nothing.
+  if (_accessLoss->cause == AccessLossCause::Refused &&
+      ++_accessLoss->grantedPasses < kRefusedAccessRetryPasses) {
+    return;
+  }
+  resumeWithGrantedAccess();
+}
+
+bool KeyboardSession::resumeWithGrantedAccess() {
   _errorSummary.clear();
   _permissionLost = false;
+  _accessLoss.reset();
   if (isCleanupPending()) {
     if (advancePendingCleanup() && !_manager && !_stopped) start();
   } else {

@@ -9,6 +9,13 @@ namespace texts = session_texts;
 
 void KeyboardSession::beginPermissionReset() {
   _permissionLost = true;
+  const bool withdrawn = _platform.hid.IOHIDCheckAccess(kIOHIDRequestTypeListenEvent) !=
+                         kIOHIDAccessTypeGranted;
+  if (!_accessLoss) {
+    _accessLoss = AccessLoss{withdrawn ? AccessLossCause::Withdrawn : AccessLossCause::Refused};
+  } else if (withdrawn) {
+    _accessLoss->cause = AccessLossCause::Withdrawn;
+  }
   if (_postRestoreAction == PostRestoreAction::None ||
       _postRestoreAction == PostRestoreAction::Reattach) {
     _postRestoreAction = PostRestoreAction::PermissionReset;

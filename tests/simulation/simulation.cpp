@@ -360,10 +360,17 @@ std::optional<std::string> Simulation::heal() {
   if (!world_.process()) launch();
   world_.runDue();
   if (auto problem = check()) return problem;
-  if (sim::Process* process = world_.process()) {
-    process->application().choose("Input Monitoring");
+  // The user withdraws Input Monitoring and allows it again in System Settings, choosing nothing
+  // in the menu: that takes effect by itself (a refusal that the system's check did not explain
+  // is retried after a while).
+  world_.setPermission(sim::InputMonitoring::Denied);
+  for (size_t slot = 0; slot < kSlots; ++slot) {
+    if (world_.isPlugged(keyboardName(slot))) world_.tap(keyboardName(slot), 0x04);
   }
-  world_.advance(12);
+  world_.advance(kDiscoveryTimerInterval);
+  if (auto problem = check()) return problem;
+  world_.setPermission(sim::InputMonitoring::Granted);
+  world_.advance((kRefusedAccessRetryPasses + 1) * kDiscoveryTimerInterval + 12);
   if (auto problem = check()) return problem;
   if (!world_.process()) return std::string("Padwarden ended while healing, before any key");
   for (size_t slot = 0; slot < kSlots; ++slot) {
@@ -376,6 +383,16 @@ std::optional<std::string> Simulation::heal() {
   auto delegate = delegate_.lock();
   if (!world_.process() || !delegate || !delegate->controller()) {
     return std::string("Padwarden is not running after healing");
+  }
+  // Allowed again in System Settings, nothing chosen: no keyboard is left waiting for access.
+  if (delegate->controller()->connectionSummary() == "Waiting for Input Monitoring permission") {
+    return std::string("Padwarden still waits for Input Monitoring after healing");
+  }
+  for (const auto& [key, session] : delegate->controller()->sessions()) {
+    if (!session->inputMonitoringGranted()) {
+      return "keyboard " + key + " still waits for Input Monitoring after healing: " +
+             session->connectionSummary();
+    }
   }
   if (delegate->controller()->isCleanupPending()) {
     return std::string("a cleanup is still pending after healing: ") +
