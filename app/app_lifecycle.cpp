@@ -12,7 +12,10 @@ std::shared_ptr<PadwardenAppDelegate> PadwardenAppDelegate::create(const Platfor
 }
 
 PadwardenAppDelegate::PadwardenAppDelegate(const Platform& platform, const ApplicationPlatform& app)
-    : _platform(platform), _app(app) {}
+    : _preferences(platform.preferences),
+      _platform{platform.hid,     platform.cf,      platform.defaults,
+                _preferences,     platform.runLoop, platform.clock},
+      _app(app) {}
 
 PadwardenAppDelegate::~PadwardenAppDelegate() = default;
 

@@ -65,7 +65,21 @@ void PadwardenAppDelegate::refreshMenu() {
   _permissionItem->setTitle(state.permissionTitle);
   _permissionItem->setEnabled(state.permissionEnabled);
   _loginItem->setTitle(loginTitle());
-  _mappingItem->setToolTip(state.mappingToolTip);
+  std::optional<std::string> toolTip = state.mappingToolTip;
+  if (std::optional<std::string> notice = unsavedSettingsNotice()) {
+    toolTip = toolTip ? *toolTip + " " + *notice : *notice;
+  }
+  _mappingItem->setToolTip(std::move(toolTip));
+}
+
+std::optional<std::string> PadwardenAppDelegate::unsavedSettingsNotice() {
+  if (!_preferences.failing()) return std::nullopt;
+  std::string notice = std::string(app_texts::kSettingsCannotBeSaved) + _preferences.location() + ".";
+  if (!_toldUnsavedSettings) {
+    _toldUnsavedSettings = true;
+    _app.environment.NSLog(notice);
+  }
+  return notice;
 }
 
 void PadwardenAppDelegate::toggleMode() {

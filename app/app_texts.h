@@ -1,10 +1,12 @@
 // The application's own texts: status item, menu, alerts, System Settings locations and the
-// system-log line. Shared by the delegate's files and the tests.
+// system-log lines. Shared by the delegate's files and the tests.
 #pragma once
 
 namespace padwarden::app_texts {
 
 inline constexpr const char* kStatusToolTip = "Padwarden for supported external keyboards";
+// Followed by where the settings are kept and a full stop.
+inline constexpr const char* kSettingsCannotBeSaved = "Padwarden cannot save its settings in ";
 inline constexpr const char* kMenuTitle = "Padwarden";
 
 // Titles the menu items are created with; the refresh replaces all but the quit item's.

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "app/preferences_watch.h"
 #include "controller/vevozo_vudararire.h"
 #include "platform/application.h"
 #include "platform/platform.h"
@@ -59,8 +60,13 @@ class PadwardenAppDelegate final : public ApplicationDelegate,
  private:
   PadwardenAppDelegate(const Platform& platform, const ApplicationPlatform& app);
   void buildStatusItem();
+  // The line telling the user that the settings cannot be saved, while they cannot; the first
+  // time also written to the system log.
+  std::optional<std::string> unsavedSettingsNotice();
 
+  PreferencesWatch _preferences;  // what the controller's platform stores through
   Platform _platform;
+  bool _toldUnsavedSettings = false;
   ApplicationPlatform _app;
   bool _terminationRequested = false;
   StatusItemRef _statusItem;

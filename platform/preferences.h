@@ -49,6 +49,9 @@ class AppPreferences {
                                         std::optional<plist::Value> value) = 0;
   // True when pending changes were saved; also brings in what other processes saved.
   virtual bool CFPreferencesAppSynchronize() = 0;
+  // Where the values are kept (a file's path), for telling the user; not a call of the program
+  // on the platform.
+  virtual std::string location() const = 0;
 };
 
 // How the defaults read a stored value as a boolean (see boolForKey); shared by every store.

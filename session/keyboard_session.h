@@ -130,6 +130,8 @@ class KeyboardSession : public std::enable_shared_from_this<KeyboardSession> {
 
   // Mapping lease.
   bool persistMappingLease();
+  // Takes a record whose save the store refused out of its pending changes; false when it stays.
+  bool takeBackUnsavedLease();
   bool storedLeaseMatchesCurrentState();
   std::optional<plist::Value> copyOriginalMappingFromValidLease(bool* identityUnavailable);
   bool clearPersistentMappingLease();

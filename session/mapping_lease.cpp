@@ -26,6 +26,9 @@ std::optional<LeaseIdentity> current_identity(const Platform& platform,
 
 bool KeyboardSession::persistMappingLease() {
   if (_mappingLeaseActive && storedLeaseMatchesCurrentState()) return true;
+  // A record of the program's may be in the store already (this one's predecessor, or one a
+  // conflict kept): then only a verified deletion makes sure it is gone.
+  const bool recordMayBeStored = _mappingLeaseActive || _conflictKeptRecord;
   _mappingLeaseActive = false;
   if (_leaseDeletionPending && !clearPersistentMappingLease()) return false;
 
@@ -48,6 +51,8 @@ bool KeyboardSession::persistMappingLease() {
     // naming the same original) is all that lets a later run put the original back: keep it.
     if (_appMappingInstalled) {
       setError(texts::kCouldNotSaveLease);
+    } else if (!saved && !recordMayBeStored && takeBackUnsavedLease()) {
+      setError(texts::kCouldNotSaveLease);
     } else if (clearPersistentMappingLease()) {
       setError(texts::kCouldNotSaveLease);
     }
@@ -57,6 +62,16 @@ bool KeyboardSession::persistMappingLease() {
   _mappingLeaseActive = true;
   _leaseDeletionPending = false;
   return true;
+}
+
+bool KeyboardSession::takeBackUnsavedLease() {
+  // The store refused to save: the record never reached the disk, and once it is out of the
+  // store's pending changes no later save can take it there. Nothing is left to delete, so a
+  // store that cannot save holds back no disable and no quit. (A store that answers false after
+  // writing is set right by its next successful save, which writes what it holds.)
+  AppPreferences& preferences = _platform.preferences;
+  preferences.CFPreferencesSetAppValue(_mappingLeasePreferenceKey, std::nullopt);
+  return !preferences.CFPreferencesCopyAppValue(_mappingLeasePreferenceKey);
 }
 
 bool KeyboardSession::storedLeaseMatchesCurrentState() {

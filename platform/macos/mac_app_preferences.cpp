@@ -1,4 +1,8 @@
 #include <CoreFoundation/CoreFoundation.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 #include "platform/macos/mac_preferences.h"
 #include "platform/macos/plist_cf.h"
@@ -7,7 +11,27 @@ namespace padwarden::macos {
 
 MacAppPreferences::MacAppPreferences(std::optional<std::string> applicationID)
     : application_(applicationID ? cf_string(*applicationID)
-                                 : CFRef<CFStringRef>::retain(kCFPreferencesCurrentApplication)) {}
+                                 : CFRef<CFStringRef>::retain(kCFPreferencesCurrentApplication)),
+      applicationID_(std::move(applicationID)) {}
+
+std::string MacAppPreferences::location() const {
+  std::string identifier = applicationID_.value_or("");
+  if (identifier.empty()) {
+    const CFStringRef main = CFBundleGetIdentifier(CFBundleGetMainBundle());
+    char buffer[256];
+    if (main && CFStringGetCString(main, buffer, sizeof buffer, kCFStringEncodingUTF8)) {
+      identifier = buffer;
+    }
+  }
+  const char* home = std::getenv("HOME");
+  if (!home || *home != '/') {
+    const passwd* user = getpwuid(getuid());
+    home = user ? user->pw_dir : "~";
+  }
+  // Outside the bundle (a test program run by hand), the identifier Padwarden.app has.
+  if (identifier.empty()) identifier = "app.padwarden.Padwarden";
+  return std::string(home) + "/Library/Preferences/" + identifier + ".plist";
+}
 
 std::optional<plist::Value> MacAppPreferences::CFPreferencesCopyAppValue(std::string_view key) {
   const CFRef<CFStringRef> name = cf_string(key);

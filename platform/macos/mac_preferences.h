@@ -37,9 +37,12 @@ class MacAppPreferences final : public AppPreferences {
   // stored (and the key is left as it was): the caller's read-back after synchronizing tells.
   void CFPreferencesSetAppValue(std::string_view key, std::optional<plist::Value> value) override;
   bool CFPreferencesAppSynchronize() override;
+  // "~/Library/Preferences/<application ID>.plist", with the home folder spelt out.
+  std::string location() const override;
 
  private:
   CFRef<CFStringRef> application_;
+  std::optional<std::string> applicationID_;
 };
 
 }  // namespace padwarden::macos

@@ -86,6 +86,7 @@ class FilePreferences final : public UserDefaults, public AppPreferences {
   std::optional<plist::Value> CFPreferencesCopyAppValue(std::string_view key) override;
   void CFPreferencesSetAppValue(std::string_view key, std::optional<plist::Value> value) override;
   bool CFPreferencesAppSynchronize() override;
+  std::string location() const override { return path_.string(); }
 
   bool hasPendingChanges() const { return cache_.hasPending(); }
   // The process died: what it did not save is gone, and the destructor saves nothing.

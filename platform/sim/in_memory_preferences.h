@@ -56,6 +56,10 @@ class InMemoryPreferences final : public UserDefaults, public AppPreferences {
   std::optional<plist::Value> CFPreferencesCopyAppValue(std::string_view key) override;
   void CFPreferencesSetAppValue(std::string_view key, std::optional<plist::Value> value) override;
   bool CFPreferencesAppSynchronize() override;
+  // Where the Mac keeps the application's preferences, in the simulated home folder.
+  std::string location() const override {
+    return "/Users/user/Library/Preferences/app.padwarden.Padwarden.plist";
+  }
 
   // A normal exit saves what is pending (the platform flushes preferences at termination).
   // Not a call of the program: not recorded, cannot fail. Does nothing once the process has
