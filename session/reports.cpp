@@ -175,6 +175,7 @@ bool KeyboardSession::applyLEDForLogicalState(bool state, bool persist) {
   if (code == kIOReturnSuccess) {
     _ledSynchronized = true;
     _permissionLost = false;
+    _accessLoss.reset();  // access works: a later loss is judged afresh
     if (persist) _platform.defaults.setBool(state, _logicalStatePreferenceKey);
     if (!_mappingClearPending && _mappingSynchronized) _errorSummary.clear();
     notifyStatus();
