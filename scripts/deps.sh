@@ -24,8 +24,10 @@ ensure_packages() {
 
 # Packages the program needs: compiler, build tools, the property-list file format of the
 # on-disk preferences, cairo, which paints the desk's status icons to PNG (its fontconfig
-# dependency brings a sans-serif font for the digit), and libedit, the prompt's line editing.
-PADWARDEN_PROGRAM_PACKAGES=(g++ cmake ninja-build pkg-config libplist-dev libcairo2-dev libedit-dev)
+# dependency brings a sans-serif font for the digit), libedit, the prompt's line editing, and
+# expat, which reads a preferences file written as XML.
+PADWARDEN_PROGRAM_PACKAGES=(g++ cmake ninja-build pkg-config libplist-dev libcairo2-dev libedit-dev
+  libexpat1-dev)
 # What the tests and benchmarks add.
 PADWARDEN_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev)
 # Every build of the project.
