@@ -37,6 +37,7 @@ class PlainInput final : public LineInput {
   void prompt() override {}
 
   Event wait(int timeoutMs, std::string& line) override {
+    if (endAnswered_) return waitAfterEnd(timeoutMs);
     while (true) {
       if (takeInterrupt()) return Event::Interrupt;
       if (const size_t end = pending_.find('\n'); end != std::string::npos) {
@@ -45,7 +46,10 @@ class PlainInput final : public LineInput {
         return Event::Line;
       }
       if (ended_) {
-        if (pending_.empty()) return Event::End;
+        if (pending_.empty()) {
+          endAnswered_ = true;
+          return Event::End;
+        }
         line.swap(pending_);  // the last line had no newline
         pending_.clear();
         return Event::Line;
@@ -65,6 +69,7 @@ class PlainInput final : public LineInput {
  private:
   std::string pending_;
   bool ended_ = false;
+  bool endAnswered_ = false;
 };
 
 const char* prompt_text(EditLine*) { return kPrompt; }
@@ -143,9 +148,11 @@ class EditedInput final : public LineInput {
   EditLine* editor_;
   History* history_;
   bool editing_ = false;
+  bool hungUp_ = false;  // the terminal went away
 };
 
 LineInput::Event EditedInput::wait(int timeoutMs, std::string& line) {
+  if (hungUp_) return waitAfterEnd(timeoutMs);
   if (takeInterrupt()) {
     stopEditing();
     write_out("^C\n");
@@ -157,7 +164,8 @@ LineInput::Event EditedInput::wait(int timeoutMs, std::string& line) {
   if (ready <= 0) return Event::None;
   if (!(input.revents & POLLIN)) {
     stopEditing();
-    return Event::End;  // the terminal hung up
+    hungUp_ = true;
+    return Event::End;
   }
   if (!editing_) prompt();
   int count = 0;
@@ -196,6 +204,12 @@ bool LineInput::takeInterrupt() {
   if (!interrupts) return false;
   interrupts = 0;
   return true;
+}
+
+LineInput::Event LineInput::waitAfterEnd(int timeoutMs) {
+  if (takeInterrupt()) return Event::Interrupt;
+  poll(nullptr, 0, timeoutMs);
+  return takeInterrupt() ? Event::Interrupt : Event::None;
 }
 
 std::unique_ptr<LineInput> LineInput::forStandardInput() {

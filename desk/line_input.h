@@ -14,7 +14,7 @@ class LineInput {
   enum class Event {
     None,       // the time ran out, or input is still being typed
     Line,       // a whole line came (Ctrl-D on an empty line at a terminal reads "exit")
-    End,        // no more input will come
+    End,        // no more input will come (answered once; then only None or Interrupt)
     Interrupt,  // Ctrl-C (SIGINT)
   };
 
@@ -35,6 +35,8 @@ class LineInput {
   LineInput();
   // True once for each SIGINT received.
   static bool takeInterrupt();
+  // Once End has been answered: waits for the time or a SIGINT only.
+  static Event waitAfterEnd(int timeoutMs);
 };
 
 }  // namespace padwarden::desk
