@@ -34,19 +34,24 @@ InstanceLock failed(int fd, int error) {
 }  // namespace
 
 InstanceLock acquire_instance_lock(const std::optional<std::string>& supportFolder) {
-  if (!supportFolder || supportFolder->empty()) return failed(-1, ENOENT);
+  const std::optional<std::string> path = instance_lock_path(supportFolder);
+  if (!path) return failed(-1, ENOENT);
   const std::string folder = *supportFolder + "/Padwarden";
   // Whatever went wrong, the user is told that access was refused (as the platform does).
   if (!create_folders(folder)) return failed(-1, EACCES);
 
-  const std::string path = folder + "/instance.lock";
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  const int fd = ::open(path->c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return failed(-1, errno);
   struct stat info {};
   if (::fstat(fd, &info) != 0) return failed(fd, errno);
   if (!S_ISREG(info.st_mode) || info.st_uid != ::getuid()) return failed(fd, EACCES);
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return failed(fd, errno);
   return InstanceLock{fd, 0};
+}
+
+std::optional<std::string> instance_lock_path(const std::optional<std::string>& supportFolder) {
+  if (!supportFolder || supportFolder->empty()) return std::nullopt;
+  return *supportFolder + "/Padwarden/instance.lock";
 }
 
 std::optional<std::string> user_support_folder() {

@@ -24,6 +24,9 @@ struct InstanceLock {
 // held by another process fails with EWOULDBLOCK.
 InstanceLock acquire_instance_lock(const std::optional<std::string>& supportFolder);
 
+// The lock file's path in that support folder, or none without one.
+std::optional<std::string> instance_lock_path(const std::optional<std::string>& supportFolder);
+
 // The user's per-user data folder standing in for Application Support on Linux:
 // $XDG_DATA_HOME when it is an absolute path, else ~/.local/share; none without a home.
 std::optional<std::string> user_support_folder();

@@ -7,7 +7,9 @@
 
 #include "app/instance_lock.h"
 #include "desk/desk.h"
+#include "desk/help.h"
 #include "desk/keys.h"
+#include "desk/visible_text.h"
 #include "platform/hid.h"
 #include "platform/timer_queue.h"
 #include "session/key_mapping.h"
@@ -58,10 +60,14 @@ std::optional<int64_t> parse_integer(const std::string& text, int base = 10) {
   return value;
 }
 
+// About four months: far beyond any timer of the program, short of overflowing the clock.
+constexpr double kMaxWaitSeconds = 1e7;
+
 std::optional<double> parse_seconds(const std::string& text) {
   char* end = nullptr;
   const double value = std::strtod(text.c_str(), &end);
-  if (text.empty() || *end != '\0' || !std::isfinite(value) || value < 0 || value > 1e7) {
+  if (text.empty() || *end != '\0' || !std::isfinite(value) || value < 0 ||
+      value > kMaxWaitSeconds) {
     return std::nullopt;
   }
   return value;
@@ -89,6 +95,10 @@ const char* kNotRunning = "Padwarden is not running";
 }  // namespace
 
 Outcome Desk::execute(const std::string& line) {
+  if (has_unprintable(line)) {
+    return Outcome::error("the line holds control characters or bytes that are not UTF-8: " +
+                          visible_text(line));
+  }
   const std::vector<std::string> words = words_of(line);
   if (words.empty()) return Outcome::ok();
   Outcome outcome = run(words, line);
@@ -107,9 +117,20 @@ Outcome Desk::run(const std::vector<std::string>& w, const std::string& line) {
     return Outcome::ok();
   }
   if (command == "press" || command == "release" || command == "tap") return keys(w);
+  if (command == "help" || command == "exit") {
+    if (n != 1) return Outcome::error("usage: " + command);
+    if (command == "help") {
+      out_ << kCommandsText;
+      return Outcome::ok();
+    }
+    return Outcome::exit();
+  }
   if (command == "wait") {
     std::optional<double> seconds = n == 2 ? parse_seconds(w[1]) : std::nullopt;
-    if (!seconds) return Outcome::error("usage: wait SECONDS (a decimal number, 0 or more)");
+    if (!seconds) {
+      return Outcome::error("usage: wait SECONDS (a decimal number from 0 to " +
+                            std::to_string(static_cast<int64_t>(kMaxWaitSeconds)) + ")");
+    }
     world_.advanceNanoseconds(seconds_to_nanoseconds(*seconds));
     return Outcome::ok();
   }
@@ -168,7 +189,7 @@ Outcome Desk::run(const std::vector<std::string>& w, const std::string& line) {
     return Outcome::ok();
   }
   if (command == "expect") return expect(w, line);
-  return Outcome::error("unknown command \"" + command + "\" (try --help)");
+  return Outcome::error("unknown command \"" + command + "\" (try help)");
 }
 
 Outcome Desk::plug(const std::vector<std::string>& w) {
@@ -362,7 +383,7 @@ Outcome Desk::login(const std::vector<std::string>& w) {
 }
 
 Outcome Desk::expect(const std::vector<std::string>& w, const std::string& line) {
-  if (w.size() < 3) return Outcome::error("usage: expect WHAT VALUE (see --help)");
+  if (w.size() < 3) return Outcome::error("usage: expect WHAT VALUE (see help)");
   const std::string& what = w[1];
   const std::string rest = text_after(line, 2);
   const size_t n = w.size();
@@ -411,7 +432,14 @@ Outcome Desk::expect(const std::vector<std::string>& w, const std::string& line)
     if (n < 4) return Outcome::error("usage: expect typed NAME KEY...|none");
     std::string wanted;
     if (!(n == 4 && w[3] == "none")) {
-      for (size_t i = 3; i < n; ++i) wanted += (wanted.empty() ? "" : " ") + w[i];
+      for (size_t i = 3; i < n; ++i) {
+        if (!is_key_event_name(w[i])) {
+          return Outcome::error("unknown key \"" + w[i] + "\"; keys: " + pressable_key_names() +
+                                " home end up down left right pageup pagedown insert " +
+                                "deleteforward return space 0xPAGE:0xUSAGE");
+        }
+        wanted += (wanted.empty() ? "" : " ") + w[i];
+      }
     }
     std::string found;
     for (const std::string& key : lastTyped_[w[2]]) found += (found.empty() ? "" : " ") + key;
@@ -449,7 +477,7 @@ Outcome Desk::expect(const std::vector<std::string>& w, const std::string& line)
     const std::string wanted = rest == "none" ? "none" : "\"" + rest + "\"";
     return expect_word(found, wanted);
   }
-  return Outcome::error("unknown expectation \"" + what + "\" (see --help)");
+  return Outcome::error("unknown expectation \"" + what + "\" (see help)");
 }
 
 Outcome Desk::expectMapping(const std::string& name, const std::string& which) {

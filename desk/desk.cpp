@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "app/padwarden_app_delegate.h"
+#include "app/instance_lock.h"
 #include "app/padwarden_main.h"
 #include "platform/posix/file_preferences.h"
 
@@ -18,6 +19,9 @@ Desk::Desk(DeskSettings settings, std::ostream& out) : settings_(std::move(setti
     }
   });
   world_.setPermission(sim::InputMonitoring::Granted);
+  // The desk runs for days: it keeps no trace of the program's calls (fault rules still count
+  // them), so that memory does not grow with time.
+  world_.recorder().recording = false;
 }
 
 Desk::~Desk() = default;
@@ -57,6 +61,13 @@ std::optional<int> Desk::launch(const std::vector<std::string>& arguments) {
   if (const int* status = std::get_if<int>(&started)) {
     std::ostream& errors = settings_.mainErrors ? *settings_.mainErrors : out_;
     errors << mainLine;
+    if (*status != 0) {
+      // The line the program prints names no file; the desk says which one it tried.
+      const std::optional<std::string> path = instance_lock_path(settings_.lockFolder);
+      errors << (path ? "The lock file is " + *path + "\n"
+                      : std::string("No folder for the lock file was found (set XDG_DATA_HOME "
+                                    "or HOME).\n"));
+    }
     if (!settings_.mainErrors) out_ << "(Padwarden ended with status " << *status << ")\n";
     world_.exit();
     wasRunning_ = false;
@@ -114,6 +125,15 @@ void Desk::printSnapshot(const Snapshot& s) {
     if (line.toolTip) out_ << "   [tooltip: " << *line.toolTip << "]";
     out_ << "\n";
   }
+}
+
+bool Desk::quit() {
+  if (sim::Process* process = world_.process()) {
+    process->application().terminate();
+    world_.runDue();
+    reportChanges();
+  }
+  return !running();
 }
 
 void Desk::showMenu() {

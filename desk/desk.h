@@ -17,6 +17,10 @@
 
 namespace padwarden::desk {
 
+// Said when the desk ends while Padwarden's quit is still held back.
+inline constexpr const char* kQuitHeldBackAtExit =
+    "Padwarden is still waiting for keyboard cleanup; the desk stops it.\n";
+
 struct DeskSettings {
   // The folder standing in for Application Support, where each launch takes its instance lock.
   std::optional<std::string> lockFolder;
@@ -28,13 +32,15 @@ struct DeskSettings {
 };
 
 struct Outcome {
-  enum class Kind { Ok, ExpectationFailed, Error };
+  // Exit: the "exit" command; the runner quits Padwarden and ends the desk.
+  enum class Kind { Ok, ExpectationFailed, Error, Exit };
   Kind kind = Kind::Ok;
   std::string message;  // what was expected and found, or what is wrong with the command
 
   static Outcome ok() { return {}; }
   static Outcome error(std::string text) { return {Kind::Error, std::move(text)}; }
   static Outcome failed(std::string text) { return {Kind::ExpectationFailed, std::move(text)}; }
+  static Outcome exit() { return {Kind::Exit, {}}; }
 };
 
 class Desk {
@@ -58,6 +64,9 @@ class Desk {
   std::optional<uint64_t> nextDue();
   // Prints the status item and menu now.
   void showMenu();
+  // Quits Padwarden as its menu's Quit does and runs what is due; false when it still runs
+  // (its quit is held back until the keyboards are restored).
+  bool quit();
   void reportChanges();
 
   sim::World& world() { return world_; }

@@ -2,22 +2,30 @@
 
 namespace padwarden::desk {
 
-const char* const kHelpText = R"(Usage:
+const char* const kUsageText = R"(Usage:
   padwarden                 run Padwarden at the desk: a simulated Mac with one USB keyboard
                             "kb1" plugged in and Input Monitoring granted, in real time, with
                             your preferences in $XDG_CONFIG_HOME/Padwarden and the per-user
                             instance lock in $XDG_DATA_HOME/Padwarden. Type commands at the
-                            prompt; "exit" (or end of input) quits Padwarden and the desk.
+                            prompt (line editing and history as in a shell); "exit", end of
+                            input (Ctrl-D) or Ctrl-C quits Padwarden as its menu's Quit does
+                            (a quit held back by a pressed key waits for it); once Padwarden
+                            has gone the desk ends. A second Ctrl-C ends the desk at once.
+                            With standard input not a terminal no prompt is shown, and the
+                            exit status is 1 when any command failed.
   padwarden --script FILE   run a script (FILE "-" reads standard input) in virtual time, on
                             an in-memory preferences store and a temporary lock folder.
                             Nothing is plugged in or launched until the script says so.
                             Exit status: 0 when every expectation held, 1 at the first that
                             failed (its line, what was expected and what was found are
-                            printed), 2 for a line that is not a valid command.
+                            printed), 2 for a line that is not a valid command or a script
+                            that cannot be read.
   padwarden --icons DIR     write the status icons as PNG, 16 and 32 pixels, into DIR.
   padwarden --help          this text.
 
-Commands (one a line; "#" starts a comment):
+)";
+
+const char* const kCommandsText = R"(Commands (one a line; "#" starts a comment):
   plug NAME [transport=usb|bluetooth|ble|OTHER] [builtin] [virtual] [mouse] [uid=TEXT]
             [serial=TEXT vendor=N product=N] [report-ids] [leds=N]
                             plug a keyboard in (a known NAME alone: again, as before)
@@ -26,7 +34,7 @@ Commands (one a line; "#" starts a comment):
   release NAME KEY...
   tap NAME KEY...           press and release each key in turn
                             keys: numlock kp0..kp9 kpdot lshift rshift lctrl capslock a..z
-  wait SECONDS              time passes (decimal seconds)
+  wait SECONDS              time passes (decimal seconds, at most 10000000)
   click TEXT                choose the menu item whose title starts with TEXT
   permission granted|denied|ask
                             Input Monitoring; ask: granted as soon as Padwarden requests it
@@ -75,6 +83,10 @@ Expectations (a failed one stops a script):
   expect log TEXT           a system-log line reads exactly TEXT
   expect lease NAME yes|no  a mapping lease for the keyboard is saved
   expect running yes|no
+And:
+  help                      this list
+  exit                      quit Padwarden as its menu's Quit does, and end the desk (in a
+                            script: the script ends there, with status 0)
 )";
 
 }  // namespace padwarden::desk

@@ -1,8 +1,10 @@
-// The desk's --help text: the program's modes and the command language.
+// The desk's texts for --help: the program's modes (kUsageText) and the command language
+// (kCommandsText, which the "help" command prints).
 #pragma once
 
 namespace padwarden::desk {
 
-extern const char* const kHelpText;
+extern const char* const kUsageText;
+extern const char* const kCommandsText;
 
 }  // namespace padwarden::desk

@@ -68,4 +68,16 @@ std::string pressable_key_names() {
   return names + "a..z";
 }
 
+bool is_key_event_name(std::string_view name) {
+  if (key_usage(name)) return true;
+  for (const NamedKey& key : kNamedKeys) {
+    if (key.name == name) return true;
+  }
+  unsigned page = 0, usage = 0;
+  int length = 0;
+  const std::string text(name);
+  return std::sscanf(text.c_str(), "0x%x:0x%x%n", &page, &usage, &length) == 2 &&
+         static_cast<size_t>(length) == text.size() && key_name(page, usage) == text;
+}
+
 }  // namespace padwarden::desk

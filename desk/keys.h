@@ -21,4 +21,8 @@ std::string key_name(uint32_t usagePage, uint32_t usage);
 // Every name key_usage accepts, for the help text.
 std::string pressable_key_names();
 
+// True for a name key_name can give: a pressable key, a navigation key, "return", "space", or
+// "0xPAGE:0xUSAGE".
+bool is_key_event_name(std::string_view name);
+
 }  // namespace padwarden::desk

@@ -1,6 +1,5 @@
 // The padwarden program on Linux: the desk, in a terminal, from a script, or writing the
 // status icons.
-#include <fstream>
 #include <iostream>
 #include <string>
 
@@ -14,18 +13,18 @@ int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (argc == 1) return run_terminal();
   if ((mode == "--help" || mode == "-h") && argc == 2) {
-    std::cout << kHelpText;
+    std::cout << kUsageText << kCommandsText;
     return 0;
   }
   if (mode == "--script" && argc == 3) {
     const std::string source = argv[2];
     if (source == "-") return run_script(std::cin, "<stdin>", std::cout, std::cerr);
-    std::ifstream file(source);
-    if (!file) {
-      std::cerr << "padwarden: cannot read the script " << source << "\n";
-      return 2;
-    }
-    return run_script(file, source, std::cout, std::cerr);
+    return run_script_file(source, std::cout, std::cerr);
+  }
+  if (mode == "--script" && argc == 2) {
+    std::cerr << "padwarden: --script needs the script's file (or - for standard input): "
+                 "padwarden --script FILE\n";
+    return 2;
   }
   if (mode == "--icons" && argc == 3) {
     std::string error;
@@ -34,6 +33,11 @@ int main(int argc, char** argv) {
       return 2;
     }
     return 0;
+  }
+  if (mode == "--icons" && argc == 2) {
+    std::cerr << "padwarden: --icons needs the folder to write the PNG files into: "
+                 "padwarden --icons DIR\n";
+    return 2;
   }
   std::cerr << "padwarden: unknown arguments; see padwarden --help\n";
   return 2;

@@ -1,14 +1,26 @@
 #include "desk/script.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <optional>
+#include <sstream>
+#include <string_view>
 #include <system_error>
 
 #include "desk/desk.h"
+#include "desk/visible_text.h"
 
 namespace padwarden::desk {
 
 namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 // A private folder for the run's instance lock, removed afterwards.
 class TemporaryFolder {
@@ -30,7 +42,48 @@ class TemporaryFolder {
   std::string path_;
 };
 
+// The whole file, or none with the system's reason.
+std::optional<std::string> read_file(const std::string& path, std::string& reason) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    reason = std::strerror(errno);
+    return std::nullopt;
+  }
+  std::string text;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    reason = std::strerror(S_ISDIR(info.st_mode) ? EISDIR : errno);
+    ::close(fd);
+    return std::nullopt;
+  }
+  char buffer[1 << 16];
+  while (true) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got == 0) break;
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      reason = std::strerror(errno);
+      ::close(fd);
+      return std::nullopt;
+    }
+    text.append(buffer, static_cast<size_t>(got));
+  }
+  ::close(fd);
+  return text;
+}
+
 }  // namespace
+
+int run_script_file(const std::string& path, std::ostream& out, std::ostream& err) {
+  std::string reason;
+  const std::optional<std::string> text = read_file(path, reason);
+  if (!text) {
+    err << "padwarden: cannot read the script " << path << ": " << reason << "\n";
+    return 2;
+  }
+  std::istringstream in(*text);
+  return run_script(in, path, out, err);
+}
 
 int run_script(std::istream& in, const std::string& sourceName, std::ostream& out,
                std::ostream& err) {
@@ -45,12 +98,21 @@ int run_script(std::istream& in, const std::string& sourceName, std::ostream& ou
   size_t number = 0;
   while (std::getline(in, line)) {
     ++number;
+    // An editor may begin a UTF-8 file with a byte-order mark.
+    if (number == 1 && line.starts_with(kByteOrderMark)) line.erase(0, kByteOrderMark.size());
     if (!line.empty() && line.back() == '\r') line.pop_back();
     const size_t first = line.find_first_not_of(" \t");
-    if (first != std::string::npos && line[first] != '#') out << "> " << line.substr(first) << "\n";
+    if (first != std::string::npos && line[first] != '#') {
+      out << "> " << visible_text(line.substr(first)) << "\n";
+    }
     const Outcome outcome = desk.execute(line);
     if (outcome.kind == Outcome::Kind::Ok) continue;
-    err << sourceName << ":" << number << ": " << line << "\n  " << outcome.message << "\n";
+    if (outcome.kind == Outcome::Kind::Exit) {
+      if (!desk.quit()) out << kQuitHeldBackAtExit;
+      return 0;
+    }
+    err << sourceName << ":" << number << ": " << visible_text(line) << "\n  " << outcome.message
+        << "\n";
     return outcome.kind == Outcome::Kind::ExpectationFailed ? 1 : 2;
   }
   return 0;

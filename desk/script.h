@@ -14,4 +14,8 @@ namespace padwarden::desk {
 int run_script(std::istream& in, const std::string& sourceName, std::ostream& out,
                std::ostream& err);
 
+// The same for the script in a file; a file that cannot be read (a folder, no permission, a
+// read error) answers 2, its path and the system's reason on `err`.
+int run_script_file(const std::string& path, std::ostream& out, std::ostream& err);
+
 }  // namespace padwarden::desk

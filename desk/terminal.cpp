@@ -1,17 +1,18 @@
 #include "desk/terminal.h"
 
-#include <poll.h>
 #include <sys/time.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <clocale>
 #include <iostream>
+#include <memory>
+#include <sstream>
 #include <string>
 
 #include "app/instance_lock.h"
 #include "desk/desk.h"
-#include "desk/help.h"
+#include "desk/line_input.h"
 
 namespace padwarden::desk {
 
@@ -24,7 +25,9 @@ constexpr auto kQuitGrace = std::chrono::seconds(5);
 
 class Terminal {
  public:
-  Terminal() : desk_(DeskSettings{user_support_folder(), true, &std::cerr}, std::cout) {}
+  Terminal()
+      : input_(LineInput::forStandardInput()),
+        desk_(DeskSettings{user_support_folder(), true, &std::cerr}, out_) {}
 
   int run() {
     timeval now{};
@@ -33,56 +36,45 @@ class Terminal {
         BootTimeValue{now.tv_sec, static_cast<int32_t>(now.tv_usec), 0});
     desk_.world().plug(sim::usb_keyboard("kb1"));
     if (std::optional<int> status = desk_.launch({})) return *status;
-    std::cout << "Padwarden is running at the desk, with the USB keyboard kb1 plugged in.\n"
-                 "Try: tap kb1 numlock, tap kb1 kp8, click Disable, crash, launch, help, exit.\n";
+    out_ << "Padwarden is running at the desk, with the USB keyboard kb1 plugged in.\n"
+            "Try: tap kb1 numlock, tap kb1 kp8, click Disable, crash, launch, help, exit.\n";
     desk_.world().runDue();
     desk_.showMenu();
-    prompt();
+    flush();
+    input_->prompt();
 
     last_ = Clock::now();
     while (true) {
-      const bool lineReady = waitForInput();
-      catchUp();
-      if (endingSince_ && !desk_.running()) return 0;
-      if (endingSince_ && Clock::now() - *endingSince_ > kQuitGrace && inputClosed_) {
-        std::cout << "Padwarden is still waiting for keyboard cleanup; the desk stops it.\n";
-        desk_.world().crash();
-        return 0;
-      }
-      if (!lineReady) continue;
       std::string line;
-      if (!std::getline(std::cin, line)) {
-        inputClosed_ = true;
-        end();
-        if (!desk_.running()) return 0;
-        continue;
+      const LineInput::Event event = input_->wait(timeoutToNextDue(), line);
+      catchUp();
+      if (event == LineInput::Event::Line) command(line);
+      if (event == LineInput::Event::End) end(true);
+      if (event == LineInput::Event::Interrupt) interrupt();
+      if (std::optional<int> status = finished()) return *status;
+      if (event == LineInput::Event::Line || event == LineInput::Event::Interrupt) {
+        input_->prompt();
       }
-      command(line);
-      if (endingSince_ && !desk_.running()) return 0;
-      prompt();
     }
   }
 
  private:
-  void prompt() {
-    if (!inputClosed_) std::cout << "> " << std::flush;
+  // What the desk printed goes out through the line input, above a prompt that is showing.
+  void flush() {
+    const std::string text = out_.str();
+    if (text.empty()) return;
+    out_.str("");
+    input_->print(text);
   }
 
-  // Waits for a line or for the program's next callback, whichever comes first.
-  bool waitForInput() {
-    if (inputClosed_) {
-      poll(nullptr, 0, 10);
-      return false;
-    }
-    if (std::cin.rdbuf()->in_avail() > 0) return true;
-    int timeout = 1000;
-    if (std::optional<uint64_t> due = desk_.nextDue()) {
-      const uint64_t now = desk_.world().now();
-      const uint64_t wait = *due > now ? *due - now : 0;
-      timeout = static_cast<int>(std::min<uint64_t>(wait / 1'000'000 + 1, 1000));
-    }
-    pollfd input{STDIN_FILENO, POLLIN, 0};
-    return poll(&input, 1, timeout) > 0;
+  // The program's next due callback bounds the wait for input.
+  int timeoutToNextDue() {
+    if (inputEnded_) return 10;
+    std::optional<uint64_t> due = desk_.nextDue();
+    if (!due) return 1000;
+    const uint64_t now = desk_.world().now();
+    const uint64_t wait = *due > now ? *due - now : 0;
+    return static_cast<int>(std::min<uint64_t>(wait / 1'000'000 + 1, 1000));
   }
 
   // The simulated clock follows the real one.
@@ -91,50 +83,73 @@ class Terminal {
     const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(now - last_);
     last_ = now;
     desk_.advance(static_cast<uint64_t>(std::max<int64_t>(elapsed.count(), 0)));
+    flush();
   }
 
   void command(const std::string& line) {
-    const size_t first = line.find_first_not_of(" \t");
-    const std::string word = first == std::string::npos
-                                 ? ""
-                                 : line.substr(first, line.find_first_of(" \t", first) - first);
-    if (word == "help") {
-      std::cout << kHelpText;
-      return;
-    }
-    if (word == "exit") {
-      end();
-      return;
-    }
     const Outcome outcome = desk_.execute(line);
-    if (outcome.kind == Outcome::Kind::Error) std::cout << "error: " << outcome.message << "\n";
+    const size_t first = line.find_first_not_of(" \t");
+    const bool expectation = first != std::string::npos && line.compare(first, 7, "expect ") == 0;
+    if (outcome.kind == Outcome::Kind::Error) out_ << "error: " << outcome.message << "\n";
     if (outcome.kind == Outcome::Kind::ExpectationFailed) {
-      std::cout << "expectation failed: " << outcome.message << "\n";
+      out_ << "expectation failed: " << outcome.message << "\n";
     }
-    if (outcome.kind == Outcome::Kind::Ok && word == "expect") std::cout << "ok\n";
+    if (outcome.kind == Outcome::Kind::Ok && expectation) out_ << "ok\n";
+    if (outcome.kind == Outcome::Kind::Error || outcome.kind == Outcome::Kind::ExpectationFailed) {
+      anyFailed_ = true;
+    }
+    flush();
+    if (outcome.kind == Outcome::Kind::Exit) end(false);
   }
 
-  // Quits Padwarden as its menu would, and ends the desk once it has gone.
-  void end() {
+  // Padwarden has been asked to quit (by exit, Ctrl-C or the end of input); the desk ends once
+  // it has gone.
+  void end(bool inputEnded) {
+    inputEnded_ = inputEnded_ || inputEnded;
     if (!endingSince_) endingSince_ = Clock::now();
-    if (!desk_.running()) return;
-    desk_.world().process()->application().terminate();
-    desk_.world().runDue();
-    desk_.reportChanges();
+    desk_.quit();
     if (desk_.running()) {
-      std::cout << "The desk ends once Padwarden has restored the keyboards (release held keys).\n";
+      out_ << "The desk ends once Padwarden has restored the keyboards (release held keys";
+      out_ << (inputEnded_ ? ")." : "; Ctrl-C ends the desk at once).") << "\n";
     }
+    flush();
   }
 
+  // Ctrl-C quits Padwarden as its menu does; a second one, or one while Padwarden is not
+  // running, ends the desk at once.
+  void interrupt() {
+    if (desk_.running() && !endingSince_) return end(false);
+    stopNow_ = true;
+  }
+
+  std::optional<int> finished() {
+    const int status = !input_->interactive() && anyFailed_ ? 1 : 0;
+    const bool graceOver = inputEnded_ && endingSince_ && Clock::now() - *endingSince_ > kQuitGrace;
+    if (desk_.running() && (stopNow_ || graceOver)) {
+      out_ << kQuitHeldBackAtExit;
+      desk_.world().crash();
+      flush();
+      return status;
+    }
+    if (stopNow_ || (endingSince_ && !desk_.running())) return status;
+    return std::nullopt;
+  }
+
+  std::unique_ptr<LineInput> input_;
+  std::ostringstream out_;
   Desk desk_;
   Clock::time_point last_;
   std::optional<Clock::time_point> endingSince_;
-  bool inputClosed_ = false;
+  bool inputEnded_ = false;
+  bool stopNow_ = false;
+  bool anyFailed_ = false;
 };
 
 }  // namespace
 
 int run_terminal() {
+  // Typed text is UTF-8 as the user's locale says; numbers keep the C locale's format.
+  std::setlocale(LC_CTYPE, "");
   Terminal terminal;
   return terminal.run();
 }

@@ -22,11 +22,16 @@ ensure_packages() {
   fi
 }
 
-# Packages every build of the project needs: compiler, build tools, test and bench libraries,
-# the property-list file format of the on-disk preferences, and cairo, which paints the desk's
-# status icons to PNG (its fontconfig dependency brings a sans-serif font for the digit).
-PADWARDEN_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-  libplist-dev libcairo2-dev)
+# Packages the program needs: compiler, build tools, the property-list file format of the
+# on-disk preferences, cairo, which paints the desk's status icons to PNG (its fontconfig
+# dependency brings a sans-serif font for the digit), libedit, the prompt's line editing, and
+# expat, which reads a preferences file written as XML.
+PADWARDEN_PROGRAM_PACKAGES=(g++ cmake ninja-build pkg-config libplist-dev libcairo2-dev libedit-dev
+  libexpat1-dev)
+# What the tests and benchmarks add.
+PADWARDEN_TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev)
+# Every build of the project.
+PADWARDEN_BUILD_PACKAGES=("${PADWARDEN_PROGRAM_PACKAGES[@]}" "${PADWARDEN_TEST_PACKAGES[@]}")
 
 # On a Mac: the Command Line Tools, then the named commands and pkg-config modules. Prints the
 # exact line that installs what is missing and stops.

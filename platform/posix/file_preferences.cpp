@@ -17,12 +17,19 @@
 #include <utility>
 
 #include "platform/posix/binary_plist.h"
+#include "platform/posix/xml_plist.h"
 
 namespace padwarden {
 
 namespace {
 
 std::string error_text(int error) { return std::strerror(error); }
+
+// The binary format's magic; anything else may be XML.
+bool looks_binary(const std::vector<uint8_t>& bytes) {
+  static constexpr char kMagic[] = "bplist";
+  return bytes.size() >= 6 && std::memcmp(bytes.data(), kMagic, 6) == 0;
+}
 
 // Retries a system call interrupted by a signal.
 template <typename F>
@@ -253,9 +260,12 @@ FilePreferences::ReadResult FilePreferences::readFile(int folderFd, bool synchro
     result.reason = "it is larger than " + std::to_string(kMaxFileBytes) + " bytes";
     return result;
   }
+  // Written by the store in the binary format; by an editor or a converter perhaps in XML.
   std::optional<plist::Value> value = decode_binary_plist(bytes.data(), bytes.size());
+  if (!value && !looks_binary(bytes)) value = decode_xml_plist(bytes.data(), bytes.size());
   if (!value) {
-    result.reason = "it is not a valid binary property list";
+    result.reason = looks_binary(bytes) ? "it is not a valid binary property list"
+                                        : "it is not a valid binary or XML property list";
     return result;
   }
   if (!value->isDictionary()) {

@@ -5,6 +5,10 @@
 // deletions stay there, pending, until a synchronize saves them, and a synchronize also brings
 // in what other processes saved for the keys this one has not changed since.
 //
+// The file is written in the binary format; it is read in that format or, as an editor or a
+// converter may leave it, as an XML property list (platform/posix/xml_plist.h), which the next
+// synchronize replaces with the binary form.
+//
 // Opening reads the file. A file that cannot be decoded, or that does not hold a dictionary, is
 // renamed aside to "preferences.plist.corrupt-<unix time>" (with "-2", "-3", ... added when
 // that name is taken; an earlier aside file is never replaced, nothing is deleted), one line on

@@ -55,6 +55,9 @@ IOHIDManagerRef SimHID::IOHIDManagerCreate(IOOptionBits options) {
   CallScope scope(link_, "IOHIDManagerCreate", "options " + std::to_string(options));
   if (scope.fails()) return nullptr;
   auto manager = std::make_shared<SimManager>(++managersMade_);
+  // A weak reference keeps a released manager's storage: drop those of gone managers, so a
+  // program that makes a manager per discovery pass runs in bounded memory.
+  std::erase_if(managers_, [](const std::weak_ptr<SimManager>& m) { return m.expired(); });
   managers_.push_back(manager);
   return manager;
 }

@@ -94,6 +94,8 @@ class SimHID final : public HIDServices {
   void inputReport(const DeviceInstanceRef& device, const std::vector<uint8_t>& report);
   // The process died: its managers forget their callbacks and nothing reaches them again.
   void processDied();
+  // How many managers the world keeps track of (those released and dropped excluded).
+  size_t trackedManagers() const { return managers_.size(); }
 
  private:
   // Brings the manager's device set in line with the plugged devices and its matching.

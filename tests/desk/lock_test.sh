@@ -13,10 +13,15 @@ check() {
   local name=$1 data=$2 want_status=$3 want_error=$4
   XDG_DATA_HOME=$data XDG_CONFIG_HOME=$work/config "$padwarden" </dev/null >/dev/null 2>"$work/err"
   local status=$?
-  local error
+  local error named
   error=$(head -n 1 "$work/err")
-  if [[ $status != "$want_status" || $error != "$want_error" ]]; then
+  named=$(sed -n 2p "$work/err")
+  # A failure to take the lock names the file on the next line.
+  local want_named=""
+  [[ $want_status == 2 ]] && want_named="The lock file is $data/Padwarden/instance.lock"
+  if [[ $status != "$want_status" || $error != "$want_error" || $named != "$want_named" ]]; then
     echo "FAIL $name: status $status (want $want_status), stderr \"$error\" (want \"$want_error\")"
+    echo "     then \"$named\" (want \"$want_named\")"
     failures=$((failures + 1))
   else
     echo "ok   $name"

@@ -252,7 +252,11 @@ TEST_F(FilePreferencesTest, ALinkOrFolderInPlaceOfTheFileIsLeftAlone) {
 
 TEST_F(FilePreferencesTest, ACorruptFileIsMovedAsideUnchangedWhenOpeningOrSynchronizing) {
   const std::pair<std::string, std::string> cases[] = {
-      {"text", "this is not a property list"}, {"empty", ""}, {"array", encoded(Array{1, 2})}};
+      {"text", "this is not a property list"},
+      {"empty", ""},
+      {"array", encoded(Array{1, 2})},
+      {"xml", "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>a</key></dict></plist>"},
+      {"xml array", "<plist version=\"1.0\"><array><true/></array></plist>"}};
   for (const auto& [name, content] : cases) {
     SCOPED_TRACE(name);
     write_file(folder / name, content);
@@ -277,6 +281,33 @@ TEST_F(FilePreferencesTest, ACorruptFileIsMovedAsideUnchangedWhenOpeningOrSynchr
       EXPECT_EQ(read_file(folder / aside), content) << "not deleted, not changed";
     }
   }
+}
+
+// As `plutil -convert xml1` or an editor leaves the file.
+TEST_F(FilePreferencesTest, AFileWrittenAsXmlIsReadAndSavedBackInTheBinaryFormat) {
+  write_file(file,
+             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+             "<plist version=\"1.0\">\n<dict>\n"
+             "\t<key>Enabled</key>\n\t<false/>\n"
+             "\t<key>" + kLeaseKey + "</key>\n\t<dict>\n"
+             "\t\t<key>Original</key>\n\t\t<array><integer>7</integer></array>\n"
+             "\t\t<key>Version</key>\n\t\t<integer>1</integer>\n"
+             "\t</dict>\n</dict>\n</plist>\n");
+  std::optional<FilePreferences> prefs;
+  const std::string err = stderr_of([&] { prefs.emplace(folder); });
+  EXPECT_EQ(err, "") << "not set aside";
+  EXPECT_TRUE(aside_files().empty());
+  EXPECT_TRUE(prefs->objectForKey("Enabled"));
+  EXPECT_FALSE(prefs->boolForKey("Enabled"));
+  EXPECT_EQ(prefs->CFPreferencesCopyAppValue(kLeaseKey), lease(7));
+
+  prefs->setBool(true, "LogicalNumLockOn");
+  ASSERT_TRUE(prefs->CFPreferencesAppSynchronize());
+  EXPECT_TRUE(read_file(file).starts_with("bplist00"));
+  EXPECT_EQ(stored(kLeaseKey), lease(7));
+  EXPECT_EQ(stored("Enabled"), Value(false));
+  EXPECT_EQ(stored("LogicalNumLockOn"), Value(true));
+  EXPECT_EQ(names(), Names{"preferences.plist"});
 }
 
 TEST_F(FilePreferencesTest, AnEarlierAsideFileIsNeverReplaced) {

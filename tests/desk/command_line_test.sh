@@ -1,0 +1,63 @@
+#!/bin/bash
+# The desk's command line and its scripts as a user meets them: exit statuses and the first
+# line of the reason on standard error. Usage: command_line_test.sh PATH-TO-padwarden
+set -u
+padwarden=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+export XDG_DATA_HOME=$work/data XDG_CONFIG_HOME=$work/config
+
+# check NAME WANT-STATUS WANT-STDERR-LINE-1 WANT-STDOUT-GREP -- ARGS...  (stdin from $work/in)
+check() {
+  local name=$1 want_status=$2 want_error=$3 want_out=$4
+  shift 5
+  "$padwarden" "$@" <"$work/in" >"$work/out" 2>"$work/err"
+  local status=$? error
+  error=$(head -n 1 "$work/err")
+  if [[ $status != "$want_status" || $error != "$want_error" ]] ||
+     { [[ -n $want_out ]] && ! grep -qF -- "$want_out" "$work/out"; }; then
+    echo "FAIL $name: status $status (want $want_status), stderr \"$error\" (want \"$want_error\")"
+    [[ -n $want_out ]] && echo "     stdout lacks \"$want_out\":" && head -n 5 "$work/out"
+    failures=$((failures + 1))
+  else
+    echo "ok   $name"
+  fi
+}
+: >"$work/in"
+
+check "script is a folder" 2 "padwarden: cannot read the script $work: Is a directory" "" -- --script "$work"
+check "script missing" 2 "padwarden: cannot read the script $work/none: No such file or directory" "" -- --script "$work/none"
+if [[ $(id -u) != 0 ]]; then
+  echo "plug kb1" >"$work/secret.pw" && chmod 000 "$work/secret.pw"
+  check "script unreadable" 2 "padwarden: cannot read the script $work/secret.pw: Permission denied" "" -- --script "$work/secret.pw"
+fi
+check "script without a file" 2 "padwarden: --script needs the script's file (or - for standard input): padwarden --script FILE" "" -- --script
+check "icons without a folder" 2 "padwarden: --icons needs the folder to write the PNG files into: padwarden --icons DIR" "" -- --icons
+
+printf '\xef\xbb\xbfplug kb1\nlaunch\ntap kb1 a\nexpect line Mapping: active\n' >"$work/bom.pw"
+check "byte-order mark" 0 "" "> plug kb1" -- --script "$work/bom.pw"
+
+printf 'help\nplug kb1\nlaunch\ntap kb1 a\nexit\nexpect line no such line\n' >"$work/exit.pw"
+check "help and exit in a script" 0 "" "expect typed NAME KEY...|none" -- --script "$work/exit.pw"
+grep -q "^Usage:" "$work/out" && { echo "FAIL help prints the command line's usage"; failures=$((failures + 1)); }
+
+printf 'plug kb1\nlaunch\ntap kb1 a\npress kb1 kp8\nexit\n' >"$work/held.pw"
+check "exit with a quit held back" 0 "" "Padwarden is still waiting for keyboard cleanup; the desk stops it." -- --script "$work/held.pw"
+
+printf 'plug kb1\nlaunch\ntap kb1 a\nexpect typed kb1 kp88\n' >"$work/key.pw"
+check "unknown key in expect typed" 2 "$work/key.pw:4: expect typed kb1 kp88" "" -- --script "$work/key.pw"
+
+printf 'plug kb1\nclick \x1b]0;title\x07\n' >"$work/control.pw"
+check "control characters" 2 "$work/control.pw:2: click ^[]0;title^G" "" -- --script "$work/control.pw"
+
+# At the desk with standard input not a terminal: no prompt, and 1 when a command failed.
+printf 'tap kb1 a\nexpect line Mapping: active\nexit\n' >"$work/in"
+check "input not a terminal" 0 "" "ok" --
+grep -q "^> " "$work/out" && { echo "FAIL a prompt was printed"; failures=$((failures + 1)); }
+printf 'tap kb1 a\nfrobnicate\nexpect line Mapping: active\n' >"$work/in"
+check "a command failed" 1 "" "error: unknown command \"frobnicate\" (try help)" --
+printf 'tap kb1 a\nexpect line Mapping: gone\n' >"$work/in"
+check "an expectation failed" 1 "" "expectation failed: expected a line \"Mapping: gone\"" --
+
+exit $((failures > 0))
