@@ -11,7 +11,25 @@ void CallRecorder::removeFaults(std::string_view op) {
   }
 }
 
+void CallRecorder::atCall(uint64_t n, CallAction action) {
+  actions_.push_back({count_ + n, std::move(action)});
+}
+
+void CallRecorder::runActions(std::string_view op, const std::string& detail) {
+  // Taken out first: an action may schedule another.
+  std::vector<PendingAction> due;
+  for (size_t i = actions_.size(); i-- > 0;) {
+    if (actions_[i].from > count_ + 1) continue;
+    due.insert(due.begin(), std::move(actions_[i]));
+    actions_.erase(actions_.begin() + static_cast<std::ptrdiff_t>(i));
+  }
+  for (PendingAction& pending : due) {
+    if (!pending.action(op, detail)) actions_.push_back(std::move(pending));
+  }
+}
+
 CallRecorder::Outcome CallRecorder::begin(std::string_view op, std::string detail, bool canFail) {
+  if (!actions_.empty()) runActions(op, detail);
   Outcome outcome;
   if (canFail) {
     seen_.resize(rules_.size(), 0);
@@ -24,6 +42,7 @@ CallRecorder::Outcome CallRecorder::begin(std::string_view op, std::string detai
       if (!outcome.fail && !outcome.lie) {
         outcome.fail = !rule.lie;
         outcome.lie = rule.lie;
+        outcome.lands = rule.lands && !rule.lie;
         outcome.code = rule.code;
       }
     }
