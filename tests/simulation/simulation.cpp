@@ -3,7 +3,6 @@
 #include <array>
 #include <cstdio>
 
-#include "session/key_mapping.h"
 #include "session/keyboard_matching.h"
 
 namespace padwarden::simulation {
@@ -102,6 +101,10 @@ plist::Value ill_formed_mapping(uint8_t which) {
 }
 
 }  // namespace
+
+std::string describe(const std::optional<plist::Value>& value) {
+  return value ? plist::describe(*value) : "none";
+}
 
 std::string describe(const Event& event) {
   char text[64];
@@ -323,7 +326,8 @@ std::optional<std::string> Simulation::checkMenu() {
       const std::string name = keyboardName(slot);
       const std::optional<uint64_t> id = world_.deviceRegistryID(name);
       if (!id || registry_id_string(*id) != registryID || foreignSinceProgram_[slot]) continue;
-      if (world_.userKeyMapping(name) != program_mapping(session->effectiveNumericMode())) {
+      if (!testing::identical(world_.userKeyMapping(name),
+                              testing::mode_mapping(session->effectiveNumericMode()))) {
         return "\"Mapping: active\" while " + name + " does not carry its mode's mapping";
       }
     }
@@ -387,13 +391,13 @@ std::optional<std::string> Simulation::heal() {
     // earlier boot whose record is still saved; that record names the other boot and is harmless.
     if (!world_.isPlugged(name) || !supported(slot)) continue;
     const std::optional<plist::Value> mapping = world_.userKeyMapping(name);
-    if (!mapping_is_ours(mapping)) {
-      if (!testing::stands_for_original(mapping, trueOriginal_[name])) {
+    if (!testing::is_program_mapping(mapping)) {
+      if (!testing::stands_for_original(mapping, rules_.trueOriginal(name))) {
         return name + " holds neither its original nor the program's mapping after healing";
       }
       if (auto lease = rules_.storedLease(name)) {
         return name + " keeps a stale lease after healing: " + plist::describe(*lease) +
-               "; mapping " + (mapping ? plist::describe(*mapping) : "none") + "; " +
+               "; mapping " + describe(mapping) + "; " +
                delegate->controller()->connectionSummary() + "; " +
                delegate->controller()->errorSummary();
       }
@@ -408,26 +412,33 @@ std::optional<std::string> Simulation::heal() {
   if (world_.process()) return std::string("the quit did not complete within 30 seconds");
   for (size_t slot = 0; slot < kSlots; ++slot) {
     const std::string name = keyboardName(slot);
-    if (!world_.isPlugged(name)) continue;
-    const std::optional<plist::Value> mapping = world_.userKeyMapping(name);
-    bool own = testing::stands_for_original(mapping, trueOriginal_[name]);
-    // A removal by another program cannot be told from a failed read: the record's original
-    // comes back then, never anything the keyboard did not have.
-    if (!mapping_is_ours(mapping) && !trueOriginal_[name]) {
-      for (const auto& past : pastOriginals_[slot])
-        own |= testing::stands_for_original(mapping, past);
+    for (size_t service = 0; service < world_.serviceCount(name); ++service) {
+      if (!handedBack(slot, service)) {
+        return name + " service " + std::to_string(service) +
+               " does not hold its original after the quit: " +
+               describe(world_.userKeyMapping(name, service)) + " instead of " +
+               describe(rules_.trueOriginal(name, service));
+      }
     }
-    if (!own) {
-      const std::optional<plist::Value>& original = trueOriginal_[name];
-      return name + " does not hold its original after the quit: " +
-             (mapping ? plist::describe(*mapping) : "none") + " instead of " +
-             (original ? plist::describe(*original) : "none");
-    }
-    if (supported(slot) && rules_.storedLease(name)) {
+    if (world_.isPlugged(name) && supported(slot) && rules_.storedLease(name)) {
       return name + " keeps a lease after the quit";
     }
   }
   return std::nullopt;
+}
+
+bool Simulation::handedBack(size_t slot, size_t service) const {
+  const std::string name = keyboardName(slot);
+  const std::optional<plist::Value> mapping = world_.userKeyMapping(name, service);
+  const std::optional<plist::Value> original = rules_.trueOriginal(name, service);
+  if (testing::stands_for_original(mapping, original)) return true;
+  // A removal by another program cannot be told from a failed read: the record's original
+  // comes back then, never anything the keyboard did not have.
+  if (service != 0 || testing::is_program_mapping(mapping) || original) return false;
+  for (const auto& past : pastOriginals_[slot]) {
+    if (testing::stands_for_original(mapping, past)) return true;
+  }
+  return false;
 }
 
 uint64_t Simulation::traceHash() {

@@ -47,6 +47,7 @@ struct Event {
 };
 
 std::string describe(const Event& event);
+std::string describe(const std::optional<plist::Value>& value);
 
 // The mix of events, and how a seed starts them. Seeds found under an older mix replay under
 // it exactly.
@@ -105,6 +106,8 @@ class Simulation {
   std::optional<std::string> checkMenu();
   std::string keyboardName(size_t slot) const;
   bool supported(size_t slot) const;
+  // Whether the service holds its own mapping once the program has quit.
+  bool handedBack(size_t slot, size_t service) const;
 
   const int mix_;
   sim::World world_;
