@@ -15,7 +15,7 @@ void CallRecorder::atCall(uint64_t n, CallAction action) {
   actions_.push_back({count_ + n, std::move(action)});
 }
 
-void CallRecorder::runActions(std::string_view op, const std::string& detail) {
+bool CallRecorder::runActions(std::string_view op, const std::string& detail, bool failing) {
   // Taken out first: an action may schedule another.
   std::vector<PendingAction> due;
   for (size_t i = actions_.size(); i-- > 0;) {
@@ -23,13 +23,16 @@ void CallRecorder::runActions(std::string_view op, const std::string& detail) {
     due.insert(due.begin(), std::move(actions_[i]));
     actions_.erase(actions_.begin() + static_cast<std::ptrdiff_t>(i));
   }
+  bool fails = false;
   for (PendingAction& pending : due) {
-    if (!pending.action(op, detail)) actions_.push_back(std::move(pending));
+    const ActionResult result = pending.action(op, detail, failing || fails);
+    if (result == ActionResult::NotYet) actions_.push_back(std::move(pending));
+    fails |= result == ActionResult::ActedAndFailsTheCall;
   }
+  return fails;
 }
 
 CallRecorder::Outcome CallRecorder::begin(std::string_view op, std::string detail, bool canFail) {
-  if (!actions_.empty()) runActions(op, detail);
   Outcome outcome;
   if (canFail) {
     seen_.resize(rules_.size(), 0);
@@ -46,6 +49,9 @@ CallRecorder::Outcome CallRecorder::begin(std::string_view op, std::string detai
         outcome.code = rule.code;
       }
     }
+  }
+  if (!actions_.empty() && runActions(op, detail, outcome.fail) && canFail && !outcome.fail) {
+    outcome = Outcome{true, false, false, static_cast<int32_t>(0xE00002BCu)};
   }
   ++count_;
   if (recording) {

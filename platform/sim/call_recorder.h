@@ -35,9 +35,12 @@ struct FaultRule {
   bool lands = false;
 };
 
-// What another program does in the middle of one of the program's operations: called just
-// before a call (its name and detail), from the chosen one on, until it answers that it acted.
-using CallAction = std::function<bool(std::string_view op, const std::string& detail)>;
+// What another program does in the middle of one of the program's operations: offered each
+// call from the chosen one on (its name, its detail, whether a fault already fails it), just
+// before the call does its work, until it acts. Acting, it may make that call fail too.
+enum class ActionResult { NotYet, Acted, ActedAndFailsTheCall };
+using CallAction =
+    std::function<ActionResult(std::string_view op, const std::string& detail, bool failing)>;
 
 class CallRecorder {
  public:
@@ -52,8 +55,7 @@ class CallRecorder {
   void removeFaults(std::string_view op);
 
   // Before the nth call from now (1-based) and each later one until it acts, `action` runs:
-  // another program acting between two of the program's calls. It runs before the fault
-  // rules judge the call, so a fault it adds can fail that very call.
+  // another program acting between two of the program's calls.
   void atCall(uint64_t n, CallAction action);
   void clearActions() { actions_.clear(); }
   size_t pendingActions() const { return actions_.size(); }
@@ -81,7 +83,8 @@ class CallRecorder {
   bool recording = true;
 
  private:
-  void runActions(std::string_view op, const std::string& detail);
+  // Whether an action made the call fail.
+  bool runActions(std::string_view op, const std::string& detail, bool failing);
 
   struct PendingAction {
     uint64_t from;  // the call count at which it may act

@@ -186,17 +186,25 @@ TEST(SimEventSystemTest, AnotherProgramActsAtTheNthCallFromNow) {
   const IOHIDServiceClientRef service = services(hid, client)[0];
   const plist::Value theirs = mapping({{0x39, 0xE0}});
   std::vector<std::string> seen;
-  world.recorder().atCall(2, [&](std::string_view op, const std::string&) {
+  world.recorder().atCall(2, [&](std::string_view op, const std::string&, bool) {
     seen.emplace_back(op);
-    if (op != "IOHIDServiceClientCopyProperty") return false;
+    if (op != "IOHIDServiceClientCopyProperty") return ActionResult::NotYet;
     world.setUserKeyMapping("kb1", 0, theirs);
-    return true;
+    return ActionResult::Acted;
+  });
+  // The same, and the read that follows the change fails.
+  world.recorder().atCall(4, [&](std::string_view, const std::string&, bool failing) {
+    EXPECT_FALSE(failing);
+    world.setUserKeyMapping("kb1", 0, std::nullopt);
+    return ActionResult::ActedAndFailsTheCall;
   });
   EXPECT_FALSE(hid.IOHIDServiceClientCopyProperty(service, kIOHIDUserKeyMappingKey));
   EXPECT_TRUE(hid.IOHIDServiceClientConformsTo(service, 1, 6));
   EXPECT_EQ(hid.IOHIDServiceClientCopyProperty(service, kIOHIDUserKeyMappingKey), theirs);
   EXPECT_EQ(seen, (std::vector<std::string>{"IOHIDServiceClientConformsTo",
                                             "IOHIDServiceClientCopyProperty"}));
+  EXPECT_FALSE(hid.IOHIDServiceClientConformsTo(service, 1, 6));
+  EXPECT_FALSE(world.userKeyMapping("kb1"));
   EXPECT_EQ(world.recorder().pendingActions(), 0u);
 }
 
