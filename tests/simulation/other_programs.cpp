@@ -114,4 +114,26 @@ std::optional<plist::Value> foreign_record(sim::World& world, const std::string&
   return plist::Value(record);
 }
 
+bool careful_program_can_see(const std::vector<sim::Call>& trace, const std::string& service,
+                             std::string_view op, const std::string& detail) {
+  // Between a program's last look and its write no program can see another's write. A look
+  // is a read of the service's mapping, with the read of another of its properties that tells
+  // an absent mapping from a failed read, and a few calls (making the value to write) may
+  // come between the look and the write: the write waits until the service's write is past
+  // and none of its properties was read in the last three calls.
+  auto touches = [&service](std::string_view name, const std::string& about) {
+    return about.starts_with(service) && (name == "IOHIDServiceClientCopyProperty" ||
+                                          name == "IOHIDServiceClientSetProperty");
+  };
+  if (touches(op, detail) && !(op == "IOHIDServiceClientCopyProperty" &&
+                               detail.ends_with(kIOHIDUserKeyMappingKey))) {
+    return false;
+  }
+  for (size_t back = 1; back <= 3 && back <= trace.size(); ++back) {
+    const sim::Call& call = trace[trace.size() - back];
+    if (call.op == "IOHIDServiceClientCopyProperty" && touches(call.op, call.detail)) return false;
+  }
+  return true;
+}
+
 }  // namespace padwarden::simulation

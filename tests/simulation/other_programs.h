@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/plist.h"
 #include "platform/sim/world.h"
@@ -26,5 +28,12 @@ std::optional<plist::Value> lookalike_mapping(uint8_t which,
 // floating-point original. None when the keyboard is not plugged.
 std::optional<plist::Value> foreign_record(sim::World& world, const std::string& keyboard,
                                            uint8_t which);
+
+// Whether another program's write to a service just before this call (its name and detail)
+// is one a careful program can still see before it writes that service, even when the read
+// after it fails. `service` names it as call details do ("kb1 service 0 "); `trace` holds the
+// calls made before this one.
+bool careful_program_can_see(const std::vector<sim::Call>& trace, const std::string& service,
+                             std::string_view op, const std::string& detail);
 
 }  // namespace padwarden::simulation

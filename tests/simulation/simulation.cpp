@@ -349,41 +349,17 @@ void Simulation::writeForeign(size_t slot, size_t service,
   world_.setUserKeyMapping(name, service, value);
 }
 
-bool Simulation::aCarefulProgramSees(const std::string& target, std::string_view op,
-                                     const std::string& detail, bool failing) {
-  // Between a program's last look and its write no program can see another's write: it waits
-  // for the write to pass, and for the reads of the service's other properties (the second
-  // look that tells an absent mapping from a failed read).
-  if (detail.starts_with(target) &&
-      (op == "IOHIDServiceClientSetProperty" ||
-       (op == "IOHIDServiceClientCopyProperty" && !detail.ends_with(kIOHIDUserKeyMappingKey)))) {
-    return false;
-  }
-  // Nor can it when the value changes between the two looks of a read that answered nothing
-  // and the second look fails: it waits while a look at the mapping is among the last calls.
-  if (!failing) return true;
-  const std::vector<sim::Call>& trace = world_.recorder().trace();
-  for (size_t back = 1; back <= 5 && back <= trace.size(); ++back) {
-    const sim::Call& call = trace[trace.size() - back];
-    if (call.op == "IOHIDServiceClientCopyProperty" && call.detail.starts_with(target) &&
-        call.detail.ends_with(kIOHIDUserKeyMappingKey)) {
-      return false;
-    }
-  }
-  return true;
-}
-
 void Simulation::writeForeignAtCall(size_t slot, size_t service, std::optional<plist::Value> value,
                                     uint64_t n, bool readFails) {
   const std::string name = keyboardName(slot);
   const std::optional<uint64_t> serial = world_.serviceSerial(name, service);
   const std::string target = name + " service " + std::to_string(service) + " ";
   auto act = [this, slot, service, value, serial, target, readFails](
-                 std::string_view op, const std::string& detail, bool failing) {
+                 std::string_view op, const std::string& detail, bool) {
     if (world_.serviceSerial(keyboardName(slot), service) != serial) {
       return sim::ActionResult::Acted;  // gone with its keyboard
     }
-    if (!aCarefulProgramSees(target, op, detail, failing || readFails)) {
+    if (!careful_program_can_see(world_.recorder().trace(), target, op, detail)) {
       return sim::ActionResult::NotYet;
     }
     const bool mappingRead = op == "IOHIDServiceClientCopyProperty" && detail.starts_with(target) &&

@@ -122,10 +122,6 @@ class Simulation {
   // careful program can still see it before it writes).
   void writeForeignAtCall(size_t slot, size_t service, std::optional<plist::Value> value,
                           uint64_t n, bool readFails);
-  // Whether a write by another program just before this call is one a careful program can
-  // still see before it writes the service (`target` names it as call details do).
-  bool aCarefulProgramSees(const std::string& target, std::string_view op,
-                           const std::string& detail, bool failing);
   std::optional<std::string> check();
   std::optional<std::string> checkMenu();
   std::string keyboardName(size_t slot) const;
