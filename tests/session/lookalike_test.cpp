@@ -1,5 +1,6 @@
-// Stories of values another program sets that resemble the program's own mappings without
-// being them: the program takes none of them for its own and writes over none of them.
+// Stories of values that resemble the program's own mappings without being its mappings, and of
+// its own mapping where the platform said it was not written: the program takes none of the
+// first for its own, and never takes the second for the keyboard's.
 #include "tests/session/session_world.h"
 
 namespace padwarden::testing {
@@ -42,6 +43,28 @@ TEST_F(Lookalikes, FloatingPointCopyOfOursIsLeftAloneByTheRestore) {
     world.unplug("kb1");
     world.disk().values.clear();
   }
+}
+
+// A write of the program's mapping that landed and answered failure, then a record check that
+// could not synchronize: the program's mapping was taken for the keyboard's own, the record
+// rewritten to name it, and the user's mapping was lost for good.
+TEST_F(Lookalikes, LandedWriteThatFailedIsNotTakenForTheKeyboardsOwnLater) {
+  plugKeyboard("kb1", user_mapping(kCapsLock, 0xE0));
+  startSession("kb1");
+  sim::FaultRule landed{"IOHIDServiceClientSetProperty"};
+  landed.lands = true;
+  world.recorder().add(landed);
+  press("kb1", kCapsLock);
+  ASSERT_EQ(mapping("kb1"), numeric_mapping());
+  world.recorder().failOnce("CFPreferencesAppSynchronize");
+  advance(5);
+  release("kb1", kCapsLock);
+  advance(5);
+  session->setEnabled(false);
+  step();
+  advance(5);
+  EXPECT_EQ(mapping("kb1"), user_mapping(kCapsLock, 0xE0));
+  EXPECT_FALSE(storedLease("kb1"));
 }
 
 }  // namespace
