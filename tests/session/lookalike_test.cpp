@@ -21,6 +21,38 @@ plist::Value as_reals(const plist::Value& mapping) {
   return entries;
 }
 
+plist::Value entry(int64_t source, int64_t destination) {
+  return plist::Dictionary{{"HIDKeyboardModifierMappingSrc", source},
+                           {"HIDKeyboardModifierMappingDst", destination}};
+}
+
+// Another keypad tool's value that begins like the program's (Num Lock gives nothing) and
+// differs after, set over the program's navigation mapping: a test of ownership that looked at
+// the first entry alone took it for the program's, and the disable wrote the original over it.
+TEST_F(Lookalikes, OwnershipIsNotJudgedByTheFirstEntryAlone) {
+  plist::Array keypadFiveToPageUsage = *navigation_mapping().asArray();
+  keypadFiveToPageUsage[5] = entry(0x70000005D, 0x700000000);
+  plist::Array swapped = *navigation_mapping().asArray();
+  std::swap(swapped[1], swapped[2]);
+  const plist::Value values[] = {keypadFiveToPageUsage, swapped,
+                                 plist::Array{entry(0x700000053, 1)}};
+  for (const plist::Value& value : values) {
+    SCOPED_TRACE(plist::describe(value));
+    startInNavigation("kb1", user_mapping(kCapsLock, 0xE0));
+    otherPartySets("kb1", value);
+    programWrites.clear();
+    session->setEnabled(false);
+    step();
+    advance(12);
+    EXPECT_TRUE(programWrites.empty());
+    EXPECT_EQ(mapping("kb1"), value);
+    EXPECT_FALSE(storedLease("kb1"));
+    crash();
+    world.unplug("kb1");
+    world.disk().values.clear();
+  }
+}
+
 // Found by the randomized simulation (seed 24, mix 6): another program wrote a floating-point
 // copy of the navigation mapping over it; the platform's equality took the copy for the
 // program's own, and the disable wrote the original over it.
