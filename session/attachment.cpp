@@ -75,7 +75,8 @@ std::optional<plist::Value> KeyboardSession::copy_service_property(
   return _platform.hid.IOHIDServiceClientCopyProperty(service, *name);
 }
 
-IOHIDServiceClientRef KeyboardSession::copyEventServiceForDevice(const IOHIDDeviceRef& device) {
+std::optional<KeyboardSession::ServiceMatch> KeyboardSession::matchEventService(
+    const IOHIDDeviceRef& device) {
   HIDServices& hid = _platform.hid;
   std::optional<int64_t> location;
   if (const std::optional<plist::Value> value = hid.IOHIDDeviceGetProperty(device, "LocationID");
@@ -84,12 +85,12 @@ IOHIDServiceClientRef KeyboardSession::copyEventServiceForDevice(const IOHIDDevi
   }
 
   IOHIDEventSystemClientRef client = hid.IOHIDEventSystemClientCreateSimpleClient();
-  if (!client) return nullptr;
+  if (!client) return std::nullopt;
   const std::optional<std::vector<IOHIDServiceClientRef>> services =
       hid.IOHIDEventSystemClientCopyServices(client);
-  if (!services || services->empty()) return nullptr;
+  if (!services || services->empty()) return std::nullopt;
 
-  IOHIDServiceClientRef match;
+  ServiceMatch match;
   size_t matches = 0;
   for (const IOHIDServiceClientRef& service : *services) {
     if (!service || !hid.IOHIDServiceClientConformsTo(service, 1, 6)) continue;
@@ -128,12 +129,30 @@ IOHIDServiceClientRef KeyboardSession::copyEventServiceForDevice(const IOHIDDevi
         }
       }
     }
-    if (related && matches++ == 0) match = service;
+    if (related && matches++ == 0) {
+      match.service = service;
+      match.registryID = static_cast<uint64_t>(*serviceID->asInt64());
+    }
   }
-  if (matches != 1) return nullptr;
-  _eventClient = std::move(client);
+  if (matches != 1) return std::nullopt;
+  match.client = std::move(client);
   return match;
 }
+
+IOHIDServiceClientRef KeyboardSession::copyEventServiceForDevice(const IOHIDDeviceRef& device) {
+  // A read that fails makes a matching service look like none, so the one match of a look may
+  // hide a second (taking it would choose between them, and could judge the record of the
+  // other one stale while the program's mapping is on it). It is the keyboard's only when a
+  // second look finds the same service alone.
+  std::optional<ServiceMatch> first = matchEventService(device);
+  if (!first) return nullptr;
+  const std::optional<ServiceMatch> second = matchEventService(device);
+  if (!second || second->registryID != first->registryID) return nullptr;
+  _eventClient = std::move(first->client);
+  return first->service;
+}
+
+
 
 void KeyboardSession::attachServiceIfAvailable() {
   if (!_device || _service) return;

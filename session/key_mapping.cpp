@@ -25,13 +25,16 @@ bool append_entry(CoreFoundation& cf, plist::Array& mapping, int64_t src, int64_
   return true;
 }
 
-// One entry of the program's mappings: exactly Src and Dst, both integers of these values.
+// One entry of the program's mappings: exactly Src and Dst, both integers of these values. A
+// floating-point copy is somebody else's value (the program writes integers), though the
+// platform's equality would take it for the same.
 bool entry_is(const plist::Value& entry, int64_t src, int64_t dst) {
   const plist::Dictionary* dictionary = entry.asDictionary();
   if (!dictionary || dictionary->size() != 2) return false;
   const plist::Value* source = entry.find(kIOHIDKeyboardModifierMappingSrcKey);
   const plist::Value* destination = entry.find(kIOHIDKeyboardModifierMappingDstKey);
-  return source && destination && *source == plist::Value(src) && *destination == plist::Value(dst);
+  return source && destination && !source->isFloat() && !destination->isFloat() &&
+         *source == plist::Value(src) && *destination == plist::Value(dst);
 }
 
 }  // namespace

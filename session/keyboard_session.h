@@ -101,6 +101,13 @@ class KeyboardSession : public std::enable_shared_from_this<KeyboardSession> {
   bool keyHeld() const;
 
   // Attachment.
+  struct ServiceMatch {
+    IOHIDEventSystemClientRef client;
+    IOHIDServiceClientRef service;
+    uint64_t registryID = 0;
+  };
+  // One look through the event system's services for the one that matches the device.
+  std::optional<ServiceMatch> matchEventService(const IOHIDDeviceRef& device);
   IOHIDServiceClientRef copyEventServiceForDevice(const IOHIDDeviceRef& device);
   void attachServiceIfAvailable();
   bool detachDeviceRestoringMapping(bool restore, bool reenumerateIfDeferred);

@@ -95,6 +95,11 @@ bool KeyboardSession::applyMappingForNumericMode(bool numericMode) {
   }
 
   if (!hid.IOHIDServiceClientSetProperty(_service, kIOHIDUserKeyMappingKey, *desired)) {
+    // A write that answers failure may have landed. Where the program's mapping is found now,
+    // or nothing tells, it is the program's: a later look, once the record cannot be checked,
+    // must never take it for the keyboard's own.
+    const MappingRead after = copyUserKeyMapping();
+    if (after.isUnknown() || mapping_is_ours(after.value())) _appMappingInstalled = true;
     setError(texts::kCouldNotSetMapping);
     return false;
   }

@@ -11,6 +11,27 @@ void CallRecorder::removeFaults(std::string_view op) {
   }
 }
 
+void CallRecorder::atCall(uint64_t n, CallAction action) {
+  actions_.push_back({count_ + n, std::move(action)});
+}
+
+bool CallRecorder::runActions(std::string_view op, const std::string& detail, bool failing) {
+  // Taken out first: an action may schedule another.
+  std::vector<PendingAction> due;
+  for (size_t i = actions_.size(); i-- > 0;) {
+    if (actions_[i].from > count_ + 1) continue;
+    due.insert(due.begin(), std::move(actions_[i]));
+    actions_.erase(actions_.begin() + static_cast<std::ptrdiff_t>(i));
+  }
+  bool fails = false;
+  for (PendingAction& pending : due) {
+    const ActionResult result = pending.action(op, detail, failing || fails);
+    if (result == ActionResult::NotYet) actions_.push_back(std::move(pending));
+    fails |= result == ActionResult::ActedAndFailsTheCall;
+  }
+  return fails;
+}
+
 CallRecorder::Outcome CallRecorder::begin(std::string_view op, std::string detail, bool canFail) {
   Outcome outcome;
   if (canFail) {
@@ -24,9 +45,13 @@ CallRecorder::Outcome CallRecorder::begin(std::string_view op, std::string detai
       if (!outcome.fail && !outcome.lie) {
         outcome.fail = !rule.lie;
         outcome.lie = rule.lie;
+        outcome.lands = rule.lands && !rule.lie;
         outcome.code = rule.code;
       }
     }
+  }
+  if (!actions_.empty() && runActions(op, detail, outcome.fail) && canFail && !outcome.fail) {
+    outcome = Outcome{true, false, false, static_cast<int32_t>(0xE00002BCu)};
   }
   ++count_;
   if (recording) {

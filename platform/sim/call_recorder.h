@@ -1,6 +1,7 @@
 // The simulated world's record of every platform call the program makes, its fault plan,
-// and the crash point. Every simulated service (HID, object allocation, preferences, clock,
-// run loop) opens a CallScope for each call the program makes.
+// the crash point, and what other programs do between two of its calls. Every simulated
+// service (HID, object allocation, preferences, clock, run loop) opens a CallScope for each
+// call the program makes.
 #pragma once
 
 #include <cstdint>
@@ -27,9 +28,19 @@ struct FaultRule {
   std::optional<uint64_t> times = 1;
   // What the failing call answers where it returns a status code.
   int32_t code = static_cast<int32_t>(0xE00002BCu);  // kIOReturnError
-  // Preferences only: a synchronize that answers true yet persists nothing.
+  // A call that answers success and does nothing: a synchronize that persists nothing, a
+  // property write that is lost.
   bool lie = false;
+  // A call that does its work and still answers failure (a property write that landed).
+  bool lands = false;
 };
+
+// What another program does in the middle of one of the program's operations: offered each
+// call from the chosen one on (its name, its detail, whether a fault already fails it), just
+// before the call does its work, until it acts. Acting, it may make that call fail too.
+enum class ActionResult { NotYet, Acted, ActedAndFailsTheCall };
+using CallAction =
+    std::function<ActionResult(std::string_view op, const std::string& detail, bool failing)>;
 
 class CallRecorder {
  public:
@@ -42,6 +53,12 @@ class CallRecorder {
   void clearFaults() { rules_.clear(); }
   // Drops the rules of one operation, leaving the others counting where they were.
   void removeFaults(std::string_view op);
+
+  // Before the nth call from now (1-based) and each later one until it acts, `action` runs:
+  // another program acting between two of the program's calls.
+  void atCall(uint64_t n, CallAction action);
+  void clearActions() { actions_.clear(); }
+  size_t pendingActions() const { return actions_.size(); }
 
   // The crash point: the process dies right after the call with this trace index.
   void crashAfterCall(std::optional<uint64_t> index) { crashAfter_ = index; }
@@ -56,6 +73,7 @@ class CallRecorder {
   struct Outcome {
     bool fail = false;
     bool lie = false;
+    bool lands = false;
     int32_t code = 0;
   };
   Outcome begin(std::string_view op, std::string detail, bool canFail);
@@ -65,7 +83,15 @@ class CallRecorder {
   bool recording = true;
 
  private:
+  // Whether an action made the call fail.
+  bool runActions(std::string_view op, const std::string& detail, bool failing);
+
+  struct PendingAction {
+    uint64_t from;  // the call count at which it may act
+    CallAction action;
+  };
   std::vector<FaultRule> rules_;
+  std::vector<PendingAction> actions_;
   std::vector<uint64_t> seen_;  // matching calls seen per rule
   std::vector<Call> trace_;
   uint64_t count_ = 0;
@@ -95,8 +121,11 @@ class CallScope {
   bool dead() const { return dead_; }
   // An injected fault: the call must fail in its natural way (dead implies fails).
   bool fails() const { return dead_ || outcome_.fail; }
-  // A synchronize that answers true but persists nothing.
+  // A call that answers success but does nothing (a synchronize that persists nothing, a
+  // lost property write).
   bool lies() const { return outcome_.lie; }
+  // A failure whose work was done all the same (fails() is true too).
+  bool lands() const { return !dead_ && outcome_.lands; }
   int32_t code() const { return outcome_.code; }
 
  private:

@@ -102,6 +102,7 @@ void Machine::writeMapping(EventService& service, std::optional<plist::Value> va
   MappingWrite write{service.keyboard,
                      service.index,
                      service.entry->id,
+                     service.serial,
                      service.property(kIOHIDUserKeyMappingKey),
                      value,
                      writer};

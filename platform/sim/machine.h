@@ -36,6 +36,7 @@ struct MappingWrite {
   std::string keyboard;
   size_t serviceIndex = 0;
   uint64_t serviceRegistryID = 0;
+  uint64_t serviceSerial = 0;  // never reused, unlike registry IDs after a reboot
   std::optional<plist::Value> before;
   std::optional<plist::Value> written;  // none: removed
   MappingWriter writer = MappingWriter::Program;

@@ -4,7 +4,9 @@
 // check. Owned by a sim::Process; the World forwards plugs, unplugs and reports to it.
 //
 // Every call opens a CallScope named as the operation, so it is traced and can be made to
-// fail; a failing call fails as the platform's would (none, false, or the rule's code).
+// fail; a failing call fails as the platform's would (none, false, or the rule's code). A
+// property write may also land and still answer false (FaultRule::lands), or answer true and
+// be lost (FaultRule::lie).
 #pragma once
 
 #include <cstdint>

@@ -83,15 +83,16 @@ bool SimHID::IOHIDServiceClientSetProperty(const IOHIDServiceClientRef& service,
   CallScope scope(link_, "IOHIDServiceClientSetProperty",
                   service_detail(service) + " " + std::string(key));
   EventService* s = live_service(service);
-  if (scope.fails() || !s) return false;
+  if ((scope.fails() && !scope.lands()) || !s) return false;
   // The value crosses to the event system serialized; what cannot be serialized is refused.
   if (!plist::CFPropertyListIsValid(value, plist::Format::Binary)) return false;
+  if (scope.lies()) return true;  // accepted, and lost on the way
   if (key == kIOHIDUserKeyMappingKey) {
     machine_.writeMapping(*s, value, MappingWriter::Program);
   } else {
     s->properties.insert_or_assign(std::string(key), value);
   }
-  return true;
+  return !scope.lands();
 }
 
 std::optional<plist::Value> SimHID::IOHIDServiceClientGetRegistryID(

@@ -86,6 +86,23 @@ bool World::unplug(std::string_view name) {
 
 bool World::isPlugged(std::string_view name) const { return device(name) != nullptr; }
 
+std::vector<std::string> World::pluggedNames() const {
+  std::vector<std::string> names;
+  for (const DeviceInstanceRef& d : machine_.devices()) names.push_back(d->name());
+  return names;
+}
+
+size_t World::serviceCount(std::string_view name) const {
+  const DeviceInstance* d = device(name);
+  return d ? d->services.size() : 0;
+}
+
+std::optional<uint64_t> World::serviceSerial(std::string_view name, size_t index) const {
+  const EventService* s = service(name, index);
+  if (!s) return std::nullopt;
+  return s->serial;
+}
+
 bool World::setHeldExclusively(std::string_view name, bool held) {
   Keyboard* keyboard = machine_.keyboard(name);
   if (!keyboard) return false;

@@ -69,10 +69,15 @@ class World {
   bool plug(std::string_view name);  // again, as it was described before
   bool unplug(std::string_view name);
   bool isPlugged(std::string_view name) const;
+  // The names of the plugged devices, in registration order.
+  std::vector<std::string> pluggedNames() const;
   // Another program seizes the device (or lets it go); opens that follow are refused.
   bool setHeldExclusively(std::string_view name, bool held);
   std::optional<uint64_t> deviceRegistryID(std::string_view name) const;
   std::optional<uint64_t> serviceRegistryID(std::string_view name, size_t service = 0) const;
+  // How many event services the plugged device has (0 when unplugged), and one's serial.
+  size_t serviceCount(std::string_view name) const;
+  std::optional<uint64_t> serviceSerial(std::string_view name, size_t service) const;
 
   // Keys on the Keyboard/Keypad page (0xE0..0xE7 are modifiers). Each change sends one boot
   // report to the live process's open, scheduled managers. False when nothing changed.

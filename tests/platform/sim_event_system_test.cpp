@@ -153,5 +153,60 @@ TEST(SimEventSystemTest, EveryMappingWriteIsObservedWithWhoWroteIt) {
   EXPECT_EQ(writes.size(), 3u);
 }
 
+// A write may land and still answer failure, or answer success and be lost.
+TEST(SimEventSystemTest, AWriteMayLandAndFailOrSucceedAndBeLost) {
+  World world;
+  world.plug(usb_keyboard("kb1"));
+  HIDServices& hid = world.launch().hid();
+  auto client = hid.IOHIDEventSystemClientCreateSimpleClient();
+  const IOHIDServiceClientRef service = services(hid, client)[0];
+  const plist::Value ours = mapping({{0x53, 0}});
+  const plist::Value theirs = mapping({{0x39, 0xE0}});
+
+  FaultRule landed{"IOHIDServiceClientSetProperty"};
+  landed.lands = true;
+  world.recorder().add(landed);
+  EXPECT_FALSE(hid.IOHIDServiceClientSetProperty(service, kIOHIDUserKeyMappingKey, ours));
+  EXPECT_EQ(world.userKeyMapping("kb1"), ours);
+
+  FaultRule lost{"IOHIDServiceClientSetProperty"};
+  lost.lie = true;
+  world.recorder().add(lost);
+  EXPECT_TRUE(hid.IOHIDServiceClientSetProperty(service, kIOHIDUserKeyMappingKey, theirs));
+  EXPECT_EQ(world.userKeyMapping("kb1"), ours);
+}
+
+// Another program acts between two of the program's calls: before the chosen call, or a later
+// one when it declines to act yet.
+TEST(SimEventSystemTest, AnotherProgramActsAtTheNthCallFromNow) {
+  World world;
+  world.plug(usb_keyboard("kb1"));
+  HIDServices& hid = world.launch().hid();
+  auto client = hid.IOHIDEventSystemClientCreateSimpleClient();
+  const IOHIDServiceClientRef service = services(hid, client)[0];
+  const plist::Value theirs = mapping({{0x39, 0xE0}});
+  std::vector<std::string> seen;
+  world.recorder().atCall(2, [&](std::string_view op, const std::string&, bool) {
+    seen.emplace_back(op);
+    if (op != "IOHIDServiceClientCopyProperty") return ActionResult::NotYet;
+    world.setUserKeyMapping("kb1", 0, theirs);
+    return ActionResult::Acted;
+  });
+  // The same, and the read that follows the change fails.
+  world.recorder().atCall(4, [&](std::string_view, const std::string&, bool failing) {
+    EXPECT_FALSE(failing);
+    world.setUserKeyMapping("kb1", 0, std::nullopt);
+    return ActionResult::ActedAndFailsTheCall;
+  });
+  EXPECT_FALSE(hid.IOHIDServiceClientCopyProperty(service, kIOHIDUserKeyMappingKey));
+  EXPECT_TRUE(hid.IOHIDServiceClientConformsTo(service, 1, 6));
+  EXPECT_EQ(hid.IOHIDServiceClientCopyProperty(service, kIOHIDUserKeyMappingKey), theirs);
+  EXPECT_EQ(seen, (std::vector<std::string>{"IOHIDServiceClientConformsTo",
+                                            "IOHIDServiceClientCopyProperty"}));
+  EXPECT_FALSE(hid.IOHIDServiceClientConformsTo(service, 1, 6));
+  EXPECT_FALSE(world.userKeyMapping("kb1"));
+  EXPECT_EQ(world.recorder().pendingActions(), 0u);
+}
+
 }  // namespace
 }  // namespace padwarden::sim

@@ -74,5 +74,21 @@ TEST_F(LeaseDeletionFails, AfterDisableRestoredTheOriginalTheDisableWaitsForTheD
   EXPECT_EQ(programWrites.size(), 2u) << "the original went back once";
 }
 
+class RecordRewritten : public SessionWorld {};
+
+// Somebody rewrote the saved record (a preferences backup put back, say) with this boot's and
+// this keyboard's identity but another original: the next check finds that it does not name
+// the original the program holds and saves it again before anything else (a check that let
+// the original pass unread kept the wrong record, which a crash would have restored from).
+TEST_F(RecordRewritten, RecordNamingAnotherOriginalIsSavedAgainByTheNextCheck) {
+  const plist::Value own = user_mapping(kCapsLock, 0xE0);
+  startInNavigation("kb1", own);
+  world.disk().values.insert_or_assign(leaseKey("kb1"), leaseFor("kb1", user_mapping(0x04, 0x05)));
+  advance(kReconcileTimerInterval);
+  const std::optional<plist::Value> lease = storedLease("kb1");
+  ASSERT_TRUE(lease);
+  EXPECT_EQ(*lease, leaseFor("kb1", own));
+}
+
 }  // namespace
 }  // namespace padwarden::testing

@@ -13,6 +13,7 @@
 #include "session/key_mapping.h"
 #include "session/lease_record.h"
 #include "tests/simulation/journeys.h"
+#include "tests/simulation/other_programs.h"
 
 namespace padwarden::testing {
 namespace {
@@ -199,6 +200,75 @@ TEST_P(EveryPoint, OneOperationFailsForEverFromEachCall) {
                                   << joined(problems);
   }
   RecordProperty("one_operation_points", static_cast<int>(range.last - range.first + 1));
+}
+
+// Another program writes or removes kb1's mapping just before each call of the journey (where
+// a careful program can still see it before it writes): the program never writes over it,
+// and recovered, the keyboard holds it, or the program's mapping under a record naming it.
+TEST_P(EveryPoint, AnotherProgramWritesBeforeEachCall) {
+  const Journey& journey = GetParam();
+  const CallRange range = record(journey);
+  struct Value {
+    const char* what;
+    std::optional<plist::Value> value;
+  };
+  const Value values[] = {
+      {"removes it", std::nullopt},
+      {"sets the numeric mapping and a key more", simulation::lookalike_mapping(4, std::nullopt)},
+      {"sets a floating-point copy of its own", simulation::lookalike_mapping(12, kb1_own_mapping())}};
+  for (const Value& v : values) {
+    for (uint64_t k = range.first; k <= range.last; ++k) {
+      Rig rig;
+      journey.setup(rig);
+      rig.world.recorder().atCall(
+          k - rig.world.recorder().callCount(),
+          [&rig, &v](std::string_view op, const std::string& detail, bool) {
+            if (!simulation::careful_program_can_see(rig.world.recorder().trace(),
+                                                     "kb1 service 0 ", op, detail)) {
+              return sim::ActionResult::NotYet;
+            }
+            rig.trueOriginal["kb1"] = v.value;
+            rig.world.setUserKeyMapping("kb1", 0, v.value);
+            return sim::ActionResult::Acted;
+          });
+      journey.journey(rig);
+      std::vector<std::string> problems = rig.rules.takeViolations();
+      rig.recover();
+      for (const std::string& problem : rig.settledProblems()) problems.push_back(problem);
+      EXPECT_TRUE(problems.empty()) << "another program " << v.what << " before call " << k
+                                    << " (" << op_of(range, k) << ")" << joined(problems);
+    }
+  }
+  RecordProperty("foreign_write_points", static_cast<int>(3 * (range.last - range.first + 1)));
+}
+
+// Each mapping write of the journey landing and still answering failure, or answering success
+// and lost: a failure is no proof that nothing was written, nor success that it was.
+TEST_P(EveryPoint, EachWriteLandsAndFailsOrIsLost) {
+  const Journey& journey = GetParam();
+  const CallRange range = record(journey);
+  size_t writes = 0;
+  for (const sim::Call& call : range.calls) {
+    writes += call.index >= range.first && call.index <= range.last &&
+              call.op == "IOHIDServiceClientSetProperty";
+  }
+  for (const bool lands : {true, false}) {
+    for (uint64_t m = 1; m <= writes; ++m) {
+      Rig rig;
+      journey.setup(rig);
+      sim::FaultRule rule{"IOHIDServiceClientSetProperty", m - 1, 1};
+      rule.lands = lands;
+      rule.lie = !lands;
+      rig.world.recorder().add(rule);
+      journey.journey(rig);
+      std::vector<std::string> problems = rig.rules.takeViolations();
+      rig.recover();
+      for (const std::string& problem : rig.settledProblems()) problems.push_back(problem);
+      EXPECT_TRUE(problems.empty()) << "write " << m << (lands ? " landed and failed" : " was lost")
+                                    << joined(problems);
+    }
+  }
+  RecordProperty("write_fault_points", static_cast<int>(2 * writes));
 }
 
 // Each synchronize of the journey, and each read of a stored value, misbehaving in turn.

@@ -1,6 +1,6 @@
 #include "tests/simulation/journeys.h"
 
-#include "session/key_mapping.h"
+#include "platform/hid.h"
 
 namespace padwarden::testing {
 
@@ -85,12 +85,13 @@ std::vector<std::string> Rig::settledProblems() {
   const std::optional<plist::Value> mapping = world.userKeyMapping("kb1");
   const std::optional<plist::Value> lease = rules.storedLease("kb1");
   const std::shared_ptr<VevozoVudararire> c = controller();
-  if (mapping_is_ours(mapping)) {
+  if (is_program_mapping(mapping)) {
     // The keyboard's session decides (a misread preference can make it differ from the menu).
     const bool handling = c && !c->sessions().empty() && c->sessions().begin()->second->isEnabled();
     if (!handling) problems.push_back("the program's mapping stays while not handling");
     if (c && !c->sessions().empty() &&
-        mapping != program_mapping(c->sessions().begin()->second->effectiveNumericMode())) {
+        !identical(mapping,
+                   mode_mapping(c->sessions().begin()->second->effectiveNumericMode()))) {
       problems.push_back("the keyboard carries the other mode's mapping");
     }
   } else {

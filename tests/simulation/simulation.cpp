@@ -3,8 +3,8 @@
 #include <array>
 #include <cstdio>
 
-#include "session/key_mapping.h"
 #include "session/keyboard_matching.h"
+#include "tests/simulation/other_programs.h"
 
 namespace padwarden::simulation {
 
@@ -58,6 +58,9 @@ constexpr std::array<uint32_t, static_cast<size_t>(EventKind::Count)> kWeights{
     3,   // ClearFaults
     2,   // CrashAtCall
 };
+// From mix 6 other programs' mappings come more often, and so do faults.
+constexpr std::array<uint32_t, static_cast<size_t>(EventKind::Count)> kWeightsFromMix6{
+    6, 3, 12, 10, 20, 8, 2, 8, 1, 1, 2, 4, 1, 12, 5, 3, 2};
 // A synchronize that lies (answers true, saves nothing) is left out: no program can tell it
 // from a real save, so the rules would flag what nobody can prevent. The preferences-fault
 // tests cover it with the property that does hold: nothing changes without a lease that reads
@@ -103,6 +106,10 @@ plist::Value ill_formed_mapping(uint8_t which) {
 
 }  // namespace
 
+std::string describe(const std::optional<plist::Value>& value) {
+  return value ? plist::describe(*value) : "none";
+}
+
 std::string describe(const Event& event) {
   char text[64];
   std::snprintf(text, sizeof text, "%s %u %u", kKindNames[static_cast<size_t>(event.kind)], event.a,
@@ -123,17 +130,18 @@ uint64_t mix64(uint64_t z) {
 }  // namespace
 
 Random::Random(uint64_t seed, int mix)
-    : state_(mix >= 3 ? mix64(seed + kGoldenGamma) : seed * kGoldenGamma + 1) {}
+    : state_(mix >= 3 ? mix64(seed + kGoldenGamma) : seed * kGoldenGamma + 1), mix_(mix) {}
 
 // splitmix64
 uint64_t Random::next() { return mix64(state_ += kGoldenGamma); }
 
 Event random_event(Random& random) {
+  const auto& weights = random.mix() >= 6 ? kWeightsFromMix6 : kWeights;
   uint32_t total = 0;
-  for (uint32_t weight : kWeights) total += weight;
+  for (uint32_t weight : weights) total += weight;
   uint32_t pick = random.below(total);
   size_t kind = 0;
-  while (pick >= kWeights[kind]) pick -= kWeights[kind++];
+  while (pick >= weights[kind]) pick -= weights[kind++];
   const uint64_t bits = random.next();
   return Event{static_cast<EventKind>(kind), static_cast<uint8_t>(bits),
                static_cast<uint8_t>(bits >> 8)};
@@ -153,12 +161,17 @@ Simulation::Simulation(int mix)
       kinds_(kSlots, 0),
       held_(kSlots),
       foreignSinceProgram_(kSlots, false),
+      programService_(kSlots, 0),
       seized_(kSlots, false),
       pastOriginals_(kSlots) {
   world_.observeMappingWrites([this](const sim::MappingWrite& write) {
     const size_t slot = static_cast<size_t>(write.keyboard.back() - '0');
-    if (slot < kSlots && write.serviceIndex == 0) {
-      foreignSinceProgram_[slot] = write.writer == sim::MappingWriter::OtherParty;
+    if (slot >= kSlots) return;
+    if (write.writer == sim::MappingWriter::Program) {
+      programService_[slot] = write.serviceIndex;
+      foreignSinceProgram_[slot] = false;
+    } else if (write.serviceIndex == programService_[slot]) {
+      foreignSinceProgram_[slot] = true;
     }
   });
 }
@@ -167,7 +180,9 @@ Simulation::~Simulation() = default;
 
 std::string Simulation::keyboardName(size_t slot) const { return "kb" + std::to_string(slot); }
 
-bool Simulation::supported(size_t slot) const { return kinds_[slot] <= 2; }
+// Kinds 5 and 6 (from mix 6): a USB keyboard with a second service that is not its own, and
+// one with two services that both match it (which no program can tell apart).
+bool Simulation::supported(size_t slot) const { return kinds_[slot] <= 2 || kinds_[slot] == 5; }
 
 void Simulation::launch() {
   sim::Process& process = world_.launch();
@@ -184,22 +199,7 @@ std::optional<std::string> Simulation::play(const Event& event) {
   sim::CallRecorder& recorder = world_.recorder();
   sim::Process* process = world_.process();
   switch (event.kind) {
-    case EventKind::Plug: {
-      if (world_.isPlugged(name)) break;
-      const uint8_t kind = event.b % 5;
-      sim::KeyboardSpec spec = kind == 1   ? sim::bluetooth_keyboard(name)
-                               : kind == 3 ? sim::builtin_keyboard(name)
-                               : kind == 4 ? sim::usb_mouse(name)
-                                           : sim::usb_keyboard(name);
-      kinds_[slot] = kind;
-      held_[slot].clear();
-      trueOriginal_[name] = std::nullopt;
-      pastOriginals_[slot] = {std::nullopt};
-      foreignSinceProgram_[slot] = false;
-      seized_[slot] = false;
-      world_.plug(std::move(spec));
-      break;
-    }
+    case EventKind::Plug: plug(slot, event.b); break;
     case EventKind::Unplug:
       if (mix_ >= 2 && (event.a >> 2) % 8 == 7) {
         // Another program seizes the keyboard for itself, or lets it go.
@@ -242,22 +242,7 @@ std::optional<std::string> Simulation::play(const Event& event) {
                            : event.a % 3 == 1 ? sim::InputMonitoring::Denied
                                               : sim::InputMonitoring::UnknownGrantedOnRequest);
       break;
-    case EventKind::ForeignMapping: {
-      if (!world_.isPlugged(name)) break;
-      std::optional<plist::Value> value = mix_ >= 2 && (event.a >> 2) % 8 == 7
-                                              ? ill_formed_mapping(event.b)
-                                              : foreign_mapping(event.b);
-      if (mix_ >= 5 && (event.a >> 2) % 8 == 6) {
-        // A value equal to one of the program's mappings, set where no record stands: the
-        // keyboard's own from then on. Under a record nobody could tell it from the program's.
-        if (rules_.storedLease(name)) break;
-        value = event.b % 2 ? testing::numeric_mode_mapping() : testing::navigation_mode_mapping();
-      }
-      trueOriginal_[name] = value;
-      pastOriginals_[slot].push_back(value);
-      world_.setUserKeyMapping(name, 0, value);
-      break;
-    }
+    case EventKind::ForeignMapping: foreignMapping(event); break;
     case EventKind::Sleep: world_.sleep(); break;
     case EventKind::Wake: world_.wake(); break;
     case EventKind::Crash: world_.crash(); break;
@@ -278,6 +263,10 @@ std::optional<std::string> Simulation::play(const Event& event) {
       const uint8_t mode = event.b % 4;
       rule.times = mode == 3 ? std::nullopt : std::optional<uint64_t>(mode == 1 ? 3 : 1);
       if (mix_ >= 2 && (event.b >> 4) % 8 == 7) rule.code = kIOReturnNotPermitted;
+      if (mix_ >= 6 && rule.op == std::string_view("IOHIDServiceClientSetProperty")) {
+        rule.lands = (event.b >> 4) % 8 == 6;
+        rule.lie = (event.b >> 4) % 8 == 5;
+      }
       if (mix_ >= 4) recorder.removeFaults(rule.op);
       recorder.add(rule);
       break;
@@ -290,6 +279,96 @@ std::optional<std::string> Simulation::play(const Event& event) {
   }
   world_.runDue();
   return check();
+}
+
+void Simulation::plug(size_t slot, uint8_t choice) {
+  const std::string name = keyboardName(slot);
+  if (world_.isPlugged(name)) return;
+  const uint8_t kind = choice % (mix_ >= 6 ? 7 : 5);
+  sim::KeyboardSpec spec = kind == 1   ? sim::bluetooth_keyboard(name)
+                           : kind == 3 ? sim::builtin_keyboard(name)
+                           : kind == 4 ? sim::usb_mouse(name)
+                                       : sim::usb_keyboard(name);
+  if (kind >= 5) spec.services.emplace_back();
+  if (kind == 5) spec.services.back().placement = sim::ServicePlacement::Elsewhere;
+  kinds_[slot] = kind;
+  held_[slot].clear();
+  trueOriginal_[name] = std::nullopt;
+  pastOriginals_[slot] = {std::nullopt};
+  foreignSinceProgram_[slot] = false;
+  programService_[slot] = 0;
+  seized_[slot] = false;
+  world_.plug(std::move(spec));
+}
+
+void Simulation::foreignMapping(const Event& event) {
+  const size_t slot = event.a % kSlots;
+  const std::string name = keyboardName(slot);
+  if (!world_.isPlugged(name)) return;
+  const uint8_t variant = (event.a >> 2) % 8;
+  if (mix_ < 6) {
+    std::optional<plist::Value> value =
+        mix_ >= 2 && variant == 7 ? ill_formed_mapping(event.b) : foreign_mapping(event.b);
+    if (mix_ >= 5 && variant == 6) {
+      if (rules_.storedLease(name)) return;
+      value = event.b % 2 ? testing::numeric_mode_mapping() : testing::navigation_mode_mapping();
+    }
+    writeForeign(slot, 0, value);
+    return;
+  }
+  const size_t services = world_.serviceCount(name);
+  if (variant == 7) {
+    writeForeign(slot, (event.b >> 4) % services, ill_formed_mapping(event.b));
+  } else if (variant == 6) {
+    // Left by another boot, keyboard or version before the program starts: never restored
+    // from, and deleted when the keyboard is attached (a running program does not look).
+    if (world_.process() || rules_.storedLease(name)) return;
+    world_.disk().values.insert_or_assign(testing::record_key(world_, name),
+                                          *foreign_record(world_, name, event.b));
+  } else if (variant >= 4) {
+    // In the middle of whatever the program does next.
+    const uint8_t which = static_cast<uint8_t>((event.b & 7) | ((event.a >> 5) & 1) << 3);
+    const size_t service = (event.a >> 7) % services;
+    writeForeignAtCall(slot, service,
+                       lookalike_mapping(which, rules_.trueOriginal(name, service)),
+                       1 + (event.b >> 3), (event.a >> 6) & 1);
+  } else {
+    const size_t service = (event.b >> 4) % services;
+    writeForeign(slot, service, lookalike_mapping(event.b, rules_.trueOriginal(name, service)));
+  }
+}
+
+void Simulation::writeForeign(size_t slot, size_t service,
+                              const std::optional<plist::Value>& value) {
+  const std::string name = keyboardName(slot);
+  if (testing::is_program_mapping(value) && rules_.storedLease(name)) return;
+  if (service == 0) {
+    trueOriginal_[name] = value;
+    pastOriginals_[slot].push_back(value);
+  }
+  world_.setUserKeyMapping(name, service, value);
+}
+
+void Simulation::writeForeignAtCall(size_t slot, size_t service, std::optional<plist::Value> value,
+                                    uint64_t n, bool readFails) {
+  const std::string name = keyboardName(slot);
+  const std::optional<uint64_t> serial = world_.serviceSerial(name, service);
+  const std::string target = name + " service " + std::to_string(service) + " ";
+  auto act = [this, slot, service, value, serial, target, readFails](
+                 std::string_view op, const std::string& detail, bool) {
+    if (world_.serviceSerial(keyboardName(slot), service) != serial) {
+      return sim::ActionResult::Acted;  // gone with its keyboard
+    }
+    if (!careful_program_can_see(world_.recorder().trace(), target, op, detail)) {
+      return sim::ActionResult::NotYet;
+    }
+    const bool mappingRead = op == "IOHIDServiceClientCopyProperty" && detail.starts_with(target) &&
+                             detail.ends_with(kIOHIDUserKeyMappingKey);
+    if (readFails && !mappingRead) return sim::ActionResult::NotYet;
+    writeForeign(slot, service, value);
+    return readFails ? sim::ActionResult::ActedAndFailsTheCall : sim::ActionResult::Acted;
+  };
+  world_.recorder().atCall(n, std::move(act));
 }
 
 std::optional<std::string> Simulation::check() {
@@ -323,7 +402,8 @@ std::optional<std::string> Simulation::checkMenu() {
       const std::string name = keyboardName(slot);
       const std::optional<uint64_t> id = world_.deviceRegistryID(name);
       if (!id || registry_id_string(*id) != registryID || foreignSinceProgram_[slot]) continue;
-      if (world_.userKeyMapping(name) != program_mapping(session->effectiveNumericMode())) {
+      if (!testing::identical(world_.userKeyMapping(name, programService_[slot]),
+                              testing::mode_mapping(session->effectiveNumericMode()))) {
         return "\"Mapping: active\" while " + name + " does not carry its mode's mapping";
       }
     }
@@ -334,6 +414,7 @@ std::optional<std::string> Simulation::checkMenu() {
 std::optional<std::string> Simulation::heal() {
   sim::CallRecorder& recorder = world_.recorder();
   recorder.clearFaults();
+  recorder.clearActions();
   recorder.crashAfterCall(std::nullopt);
   for (size_t slot = 0; slot < kSlots; ++slot) {
     for (uint8_t key : held_[slot]) world_.release(keyboardName(slot), key);
@@ -404,13 +485,13 @@ std::optional<std::string> Simulation::heal() {
     // earlier boot whose record is still saved; that record names the other boot and is harmless.
     if (!world_.isPlugged(name) || !supported(slot)) continue;
     const std::optional<plist::Value> mapping = world_.userKeyMapping(name);
-    if (!mapping_is_ours(mapping)) {
-      if (!testing::stands_for_original(mapping, trueOriginal_[name])) {
+    if (!testing::is_program_mapping(mapping)) {
+      if (!testing::stands_for_original(mapping, rules_.trueOriginal(name))) {
         return name + " holds neither its original nor the program's mapping after healing";
       }
       if (auto lease = rules_.storedLease(name)) {
         return name + " keeps a stale lease after healing: " + plist::describe(*lease) +
-               "; mapping " + (mapping ? plist::describe(*mapping) : "none") + "; " +
+               "; mapping " + describe(mapping) + "; " +
                delegate->controller()->connectionSummary() + "; " +
                delegate->controller()->errorSummary();
       }
@@ -425,26 +506,33 @@ std::optional<std::string> Simulation::heal() {
   if (world_.process()) return std::string("the quit did not complete within 30 seconds");
   for (size_t slot = 0; slot < kSlots; ++slot) {
     const std::string name = keyboardName(slot);
-    if (!world_.isPlugged(name)) continue;
-    const std::optional<plist::Value> mapping = world_.userKeyMapping(name);
-    bool own = testing::stands_for_original(mapping, trueOriginal_[name]);
-    // A removal by another program cannot be told from a failed read: the record's original
-    // comes back then, never anything the keyboard did not have.
-    if (!mapping_is_ours(mapping) && !trueOriginal_[name]) {
-      for (const auto& past : pastOriginals_[slot])
-        own |= testing::stands_for_original(mapping, past);
+    for (size_t service = 0; service < world_.serviceCount(name); ++service) {
+      if (!handedBack(slot, service)) {
+        return name + " service " + std::to_string(service) +
+               " does not hold its original after the quit: " +
+               describe(world_.userKeyMapping(name, service)) + " instead of " +
+               describe(rules_.trueOriginal(name, service));
+      }
     }
-    if (!own) {
-      const std::optional<plist::Value>& original = trueOriginal_[name];
-      return name + " does not hold its original after the quit: " +
-             (mapping ? plist::describe(*mapping) : "none") + " instead of " +
-             (original ? plist::describe(*original) : "none");
-    }
-    if (supported(slot) && rules_.storedLease(name)) {
+    if (world_.isPlugged(name) && supported(slot) && rules_.storedLease(name)) {
       return name + " keeps a lease after the quit";
     }
   }
   return std::nullopt;
+}
+
+bool Simulation::handedBack(size_t slot, size_t service) const {
+  const std::string name = keyboardName(slot);
+  const std::optional<plist::Value> mapping = world_.userKeyMapping(name, service);
+  const std::optional<plist::Value> original = rules_.trueOriginal(name, service);
+  if (testing::stands_for_original(mapping, original)) return true;
+  // A removal by another program cannot be told from a failed read: the record's original
+  // comes back then, never anything the keyboard did not have.
+  if (service != 0 || testing::is_program_mapping(mapping) || original) return false;
+  for (const auto& past : pastOriginals_[slot]) {
+    if (testing::stands_for_original(mapping, past)) return true;
+  }
+  return false;
 }
 
 uint64_t Simulation::traceHash() {

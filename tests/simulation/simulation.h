@@ -47,6 +47,7 @@ struct Event {
 };
 
 std::string describe(const Event& event);
+std::string describe(const std::optional<plist::Value>& value);
 
 // The mix of events, and how a seed starts them. Seeds found under an older mix replay under
 // it exactly.
@@ -61,7 +62,15 @@ std::string describe(const Event& event);
 //      no program can tell them apart.
 //   5: other programs also set values equal to one of the program's mappings, where no record
 //      stands (there they are the keyboard's own).
-inline constexpr int kLatestMix = 5;
+//   6: other programs do what real ones can: values that begin like the program's mappings,
+//      differ from them in one entry or are floating-point copies of them or of an original;
+//      writes and removals on any service of keyboards with several (one whose second service
+//      is not the keyboard's, one with two that match it); a write or removal just before any
+//      platform call of an operation, the read after it failing at times; records left in the
+//      store by another boot, keyboard or version; property writes that land and answer
+//      failure, and ones that answer success and are lost. Other programs' mappings come more
+//      often.
+inline constexpr int kLatestMix = 6;
 
 // A small, fully specified generator (the standard distributions differ between libraries,
 // and a seed must replay the same run everywhere).
@@ -70,9 +79,11 @@ class Random {
   explicit Random(uint64_t seed, int mix = kLatestMix);
   uint64_t next();
   uint32_t below(uint32_t bound) { return static_cast<uint32_t>(next() % bound); }
+  int mix() const { return mix_; }
 
  private:
   uint64_t state_;
+  int mix_;
 };
 
 Event random_event(Random& random);
@@ -101,21 +112,35 @@ class Simulation {
 
  private:
   void launch();
+  void plug(size_t slot, uint8_t choice);
+  void foreignMapping(const Event& event);
+  // Another program writes the value (none: removes it) on the keyboard's service, as the
+  // rules and healing need to know it; a value equal to one of the program's mappings only
+  // where no record stands (under one nobody could tell it from the program's own).
+  void writeForeign(size_t slot, size_t service, const std::optional<plist::Value>& value);
+  // The same, just before the nth platform call from now (or the first after it at which a
+  // careful program can still see it before it writes).
+  void writeForeignAtCall(size_t slot, size_t service, std::optional<plist::Value> value,
+                          uint64_t n, bool readFails);
   std::optional<std::string> check();
   std::optional<std::string> checkMenu();
   std::string keyboardName(size_t slot) const;
   bool supported(size_t slot) const;
+  // Whether the service holds its own mapping once the program has quit.
+  bool handedBack(size_t slot, size_t service) const;
 
   const int mix_;
   sim::World world_;
   testing::TrueOriginals trueOriginal_;
   testing::SafetyRules rules_{world_, trueOriginal_};
   std::weak_ptr<PadwardenAppDelegate> delegate_;
-  // Per keyboard slot: the kind last plugged, the keys held down, and whether another party
-  // wrote its mapping after the program last did.
+  // Per keyboard slot: the kind last plugged, the keys held down, whether another party wrote
+  // the mapping of the service the program last wrote since it did, and which service that is
+  // (a failed read can leave one of two matching services looking like the only one).
   std::vector<uint8_t> kinds_;
   std::vector<std::vector<uint8_t>> held_;
   std::vector<bool> foreignSinceProgram_;
+  std::vector<size_t> programService_;
   // Whether another program holds the keyboard exclusively.
   std::vector<bool> seized_;
   // Every value that was the keyboard's own since it was plugged: where nothing can be read,

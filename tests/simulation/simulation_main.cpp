@@ -1,8 +1,9 @@
 // The randomized simulation, run from the command line: a range of seeds, each a run of random
 // events followed by healing. A failure names its seed and event, which replay exactly.
 //   padwarden_simulation [--seeds N] [--first-seed S] [--events M] [--mix X] [--verbose]
-//                        [--calls-from E]
-// --calls-from prints every platform call made from event E on, to see what went wrong.
+//                        [--calls-from E] [--hashes]
+// --calls-from prints every platform call made from event E on, to see what went wrong;
+// --hashes prints each seed's trace hash, to check that a mix still replays as it did.
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -26,7 +27,7 @@ bool number_argument(int argc, char** argv, int& i, const char* name, uint64_t& 
 int main(int argc, char** argv) {
   using namespace padwarden::simulation;
   uint64_t seeds = 1, firstSeed = 1, events = 10000, mix = kLatestMix, callsFrom = 0;
-  bool verbose = false;
+  bool verbose = false, hashes = false;
   for (int i = 1; i < argc; ++i) {
     if (number_argument(argc, argv, i, "--seeds", seeds) ||
         number_argument(argc, argv, i, "--first-seed", firstSeed) ||
@@ -35,12 +36,12 @@ int main(int argc, char** argv) {
         number_argument(argc, argv, i, "--calls-from", callsFrom)) {
       continue;
     }
-    if (std::strcmp(argv[i], "--verbose") == 0) {
-      verbose = true;
+    if (std::strcmp(argv[i], "--verbose") == 0 || std::strcmp(argv[i], "--hashes") == 0) {
+      (argv[i][2] == 'v' ? verbose : hashes) = true;
       continue;
     }
     std::cerr << "usage: padwarden_simulation [--seeds N] [--first-seed S] [--events M] "
-                 "[--mix X] [--verbose] [--calls-from E]\n";
+                 "[--mix X] [--verbose] [--calls-from E] [--hashes]\n";
     return 2;
   }
 
@@ -80,6 +81,7 @@ int main(int argc, char** argv) {
       return 1;
     }
     launches += simulation.launches();
+    if (hashes) std::cout << "seed " << seed << " hash " << simulation.traceHash() << "\n";
   }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

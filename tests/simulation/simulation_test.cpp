@@ -69,6 +69,12 @@ TEST(SimulationRegressions, KeyboardThatLostPermissionWasNeverHandledAgain) {
   run(131599, 5000, 1);
 }
 TEST(SimulationRegressions, RestoreWroteOverAValueThatCouldNotBeRead) { run(146497, 200, 1); }
+TEST(SimulationRegressions, RestoreWroteOverAFloatingPointCopyOfTheProgramsMapping) {
+  run(24, 1426, 6);
+}
+TEST(SimulationRegressions, UnreadableServiceLeftTheOtherOfTwoToBeTakenAndTheRecordDeleted) {
+  run(1233, 4243, 6);
+}
 
 TEST(Simulation, EventsFromBytesCoverEveryKind) {
   std::vector<uint8_t> bytes;

@@ -13,13 +13,13 @@ plist::Value entry(int64_t source, int64_t destination) {
 }
 
 // Kind-exact equality: the platform's own equality lets an integer equal a real.
-bool identical(const plist::Value& a, const plist::Value& b) {
+bool same(const plist::Value& a, const plist::Value& b) {
   if (a.kind() != b.kind()) return false;
   if (const plist::Array* left = a.asArray()) {
     const plist::Array& right = *b.asArray();
     if (left->size() != right.size()) return false;
     for (size_t i = 0; i < left->size(); ++i) {
-      if (!identical((*left)[i], right[i])) return false;
+      if (!same((*left)[i], right[i])) return false;
     }
     return true;
   }
@@ -28,15 +28,15 @@ bool identical(const plist::Value& a, const plist::Value& b) {
     if (left->size() != right.size()) return false;
     for (const auto& [key, value] : *left) {
       const plist::Value* other = b.find(key);
-      if (!other || !identical(value, *other)) return false;
+      if (!other || !same(value, *other)) return false;
     }
     return true;
   }
   return a == b;
 }
 
-bool is_empty_or_absent(const std::optional<plist::Value>& value) {
-  return !value || (value->isArray() && value->asArray()->empty());
+bool is_empty_array(const plist::Value& value) {
+  return value.isArray() && value.asArray()->empty();
 }
 
 std::string hex16(uint64_t value) {
@@ -68,15 +68,23 @@ const plist::Value& navigation_mode_mapping() {
   return mapping;
 }
 
+const plist::Value& mode_mapping(bool numericMode) {
+  return numericMode ? numeric_mode_mapping() : navigation_mode_mapping();
+}
+
 bool is_program_mapping(const std::optional<plist::Value>& value) {
-  return value &&
-         (identical(*value, numeric_mode_mapping()) || identical(*value, navigation_mode_mapping()));
+  return value && (same(*value, numeric_mode_mapping()) || same(*value, navigation_mode_mapping()));
+}
+
+bool identical(const std::optional<plist::Value>& a, const std::optional<plist::Value>& b) {
+  if (!a || !b) return !a && !b;
+  return same(*a, *b);
 }
 
 bool stands_for_original(const std::optional<plist::Value>& value,
                          const std::optional<plist::Value>& original) {
-  if (is_empty_or_absent(value) && is_empty_or_absent(original)) return true;
-  return value && original && identical(*value, *original);
+  if (!original) return !value || is_empty_array(*value);
+  return identical(value, original);
 }
 
 std::string boot_session_text(const BootTimeValue& boot) {
@@ -100,8 +108,8 @@ std::optional<plist::Value> saved_record(sim::World& world, const std::string& k
 }
 
 std::string record_problem(sim::World& world, const std::string& keyboard,
-                           const plist::Value& record,
-                           const std::optional<plist::Value>& original) {
+                           const plist::Value& record, const std::optional<plist::Value>& original,
+                           size_t serviceIndex) {
   const plist::Dictionary* entries = record.asDictionary();
   const plist::Value* version = record.find("Version");
   const plist::Value* recorded = record.find("OriginalMapping");
@@ -113,7 +121,7 @@ std::string record_problem(sim::World& world, const std::string& keyboard,
     return "another boot's record";
   }
   const std::optional<uint64_t> device = world.deviceRegistryID(keyboard);
-  const std::optional<uint64_t> service = world.serviceRegistryID(keyboard);
+  const std::optional<uint64_t> service = world.serviceRegistryID(keyboard, serviceIndex);
   if (!device || !string_is(record, "DeviceRegistryID", hex16(*device))) {
     return "another device's record";
   }

@@ -19,23 +19,41 @@ SafetyRules::SafetyRules(sim::World& world, const TrueOriginals& trueOriginal)
   };
 }
 
-std::optional<plist::Value> SafetyRules::original(const std::string& name) const {
-  auto known = trueOriginal_.find(name);
-  return known == trueOriginal_.end() ? std::nullopt : known->second;
+std::optional<plist::Value> SafetyRules::trueOriginal(const std::string& name,
+                                                      size_t service) const {
+  if (service == 0) {
+    auto known = trueOriginal_.find(name);
+    if (known != trueOriginal_.end()) return known->second;
+  }
+  const std::optional<uint64_t> serial = world_.serviceSerial(name, service);
+  if (!serial) return std::nullopt;
+  auto it = otherWrote_.find(*serial);
+  return it == otherWrote_.end() ? std::nullopt : it->second;
 }
 
-bool SafetyRules::isProgramsOwn(const std::string& name,
-                                const std::optional<plist::Value>& value) const {
-  const std::optional<uint64_t> service = world_.serviceRegistryID(name);
-  if (!service) return false;
-  auto it = programWrote_.find(*service);
-  return it != programWrote_.end() && it->second == value;
+bool SafetyRules::isProgramsOwn(uint64_t serial, const std::optional<plist::Value>& value) const {
+  auto it = programWrote_.find(serial);
+  return it != programWrote_.end() && identical(it->second, value);
+}
+
+bool SafetyRules::holdsProgramsChange(const std::string& name, size_t service) const {
+  const std::optional<uint64_t> serial = world_.serviceSerial(name, service);
+  const std::optional<plist::Value> value = world_.userKeyMapping(name, service);
+  return serial && isProgramsOwn(*serial, value) &&
+         !stands_for_original(value, trueOriginal(name, service));
 }
 
 bool SafetyRules::holdsProgramsChange(const std::string& name) const {
-  const std::optional<plist::Value> value = world_.userKeyMapping(name);
-  return world_.isPlugged(name) && isProgramsOwn(name, value) &&
-         !stands_for_original(value, original(name));
+  for (size_t service = 0; service < world_.serviceCount(name); ++service) {
+    if (holdsProgramsChange(name, service)) return true;
+  }
+  return false;
+}
+
+std::string SafetyRules::recordProblem(const std::string& name, size_t service) const {
+  const std::optional<plist::Value> record = storedLease(name);
+  if (!record) return "no record";
+  return record_problem(world_, name, *record, trueOriginal(name, service), service);
 }
 
 bool SafetyRules::handlingDisabled() const {
@@ -46,49 +64,45 @@ bool SafetyRules::handlingDisabled() const {
 }
 
 void SafetyRules::observe(const sim::MappingWrite& write) {
-  if (write.serviceIndex != 0) return;
   if (write.writer != sim::MappingWriter::Program) {
-    programWrote_.erase(write.serviceRegistryID);
+    programWrote_.erase(write.serviceSerial);
+    otherWrote_[write.serviceSerial] = write.written;
     return;
   }
   const std::string& name = write.keyboard;
-  const std::optional<plist::Value> trueOriginal = original(name);
-  const std::optional<plist::Value> record = storedLease(name);
-  const bool recordNamesOriginal =
-      record && record_problem(world_, name, *record, trueOriginal).empty();
+  const std::string where =
+      write.serviceIndex == 0 ? name : name + " service " + std::to_string(write.serviceIndex);
+  const std::optional<plist::Value> original = trueOriginal(name, write.serviceIndex);
+  const std::string problem = recordProblem(name, write.serviceIndex);
   // What is replaced: the program's own mapping (a value equal to one of its mappings under a
-  // sound record cannot be told from it), or the keyboard's own mapping.
-  const bool replacesOwn = isProgramsOwn(name, write.before) ||
-                           (is_program_mapping(write.before) && recordNamesOriginal);
-  if (!replacesOwn && !stands_for_original(write.before, trueOriginal)) {
-    violations_.push_back(name + ": overwrote " + text(write.before));
+  // sound record cannot be told from it), or the service's own mapping.
+  const bool replacesOwn = isProgramsOwn(write.serviceSerial, write.before) ||
+                           (is_program_mapping(write.before) && problem.empty());
+  if (!replacesOwn && !stands_for_original(write.before, original)) {
+    violations_.push_back(where + ": overwrote " + text(write.before));
   }
   if (is_program_mapping(write.written)) {
-    if (!recordNamesOriginal && !stands_for_original(write.written, trueOriginal)) {
-      violations_.push_back(name + ": installed without a record of its original (" +
-                            (record ? record_problem(world_, name, *record, trueOriginal)
-                                    : std::string("no record")) + ")");
+    if (!problem.empty() && !stands_for_original(write.written, original)) {
+      violations_.push_back(where + ": installed without a record of its original (" + problem +
+                            ")");
     }
-  } else if (!stands_for_original(write.written, trueOriginal)) {
-    violations_.push_back(name + ": wrote " + text(write.written) + ", not its original " +
-                          text(trueOriginal));
+  } else if (!stands_for_original(write.written, original)) {
+    violations_.push_back(where + ": wrote " + text(write.written) + ", not its original " +
+                          text(original));
   }
-  if (handlingDisabled() && (!replacesOwn || !stands_for_original(write.written, trueOriginal))) {
-    violations_.push_back(name + ": wrote " + text(write.written) + " over " +
+  if (handlingDisabled() && (!replacesOwn || !stands_for_original(write.written, original))) {
+    violations_.push_back(where + ": wrote " + text(write.written) + " over " +
                           text(write.before) + " while handling is disabled");
   }
-  programWrote_[write.serviceRegistryID] = write.written;
+  programWrote_[write.serviceSerial] = write.written;
 }
 
 void SafetyRules::saved(const plist::Dictionary& before) {
-  for (const auto& [name, unused] : trueOriginal_) {
+  for (const std::string& name : world_.pluggedNames()) {
     const std::string key = record_key(world_, name);
-    if (key.empty()) continue;
     const plist::Dictionary& now = world_.disk().values;
-    auto was = before.find(key);
-    auto is = now.find(key);
     // A record may go only once the keyboard no longer holds the program's change.
-    if (was != before.end() && is == now.end() && holdsProgramsChange(name)) {
+    if (before.contains(key) && !now.contains(key) && holdsProgramsChange(name)) {
       violations_.push_back(name + ": record deleted while the program's mapping is on it");
     }
   }
@@ -97,7 +111,7 @@ void SafetyRules::saved(const plist::Dictionary& before) {
 void SafetyRules::stored(std::string_view key, const std::optional<plist::Value>& value) {
   // Disabled, the program records nothing but what it needs to take its own mapping off.
   if (!value || !handlingDisabled()) return;
-  for (const auto& [name, unused] : trueOriginal_) {
+  for (const std::string& name : world_.pluggedNames()) {
     if (key == record_key(world_, name) && !holdsProgramsChange(name)) {
       violations_.push_back(name + ": asked to save a record while handling is disabled");
     }
@@ -107,14 +121,15 @@ void SafetyRules::stored(std::string_view key, const std::optional<plist::Value>
 std::vector<std::string> SafetyRules::takeViolations() {
   std::vector<std::string> found = std::move(violations_);
   violations_.clear();
-  for (const auto& [name, trueOriginal] : trueOriginal_) {
-    if (!holdsProgramsChange(name)) continue;
-    const std::optional<plist::Value> record = storedLease(name);
-    if (!record) {
-      found.push_back(name + " holds the program's mapping without a saved record");
-    } else if (std::string problem = record_problem(world_, name, *record, trueOriginal);
-               !problem.empty()) {
-      found.push_back(name + ": " + problem + ": " + plist::describe(*record));
+  for (const std::string& name : world_.pluggedNames()) {
+    for (size_t service = 0; service < world_.serviceCount(name); ++service) {
+      if (!holdsProgramsChange(name, service)) continue;
+      const std::string problem = recordProblem(name, service);
+      if (problem == "no record") {
+        found.push_back(name + " holds the program's mapping without a saved record");
+      } else if (!problem.empty()) {
+        found.push_back(name + ": " + problem + ": " + plist::describe(*storedLease(name)));
+      }
     }
   }
   return found;

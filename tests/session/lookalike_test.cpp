@@ -1,0 +1,103 @@
+// Stories of values that resemble the program's own mappings without being its mappings, and of
+// its own mapping where the platform said it was not written: the program takes none of the
+// first for its own, and never takes the second for the keyboard's.
+#include "tests/session/session_world.h"
+
+namespace padwarden::testing {
+namespace {
+
+class Lookalikes : public SessionWorld {};
+
+// The same mapping with every number made floating point.
+plist::Value as_reals(const plist::Value& mapping) {
+  plist::Array entries;
+  for (const plist::Value& entry : *mapping.asArray()) {
+    plist::Dictionary copy;
+    for (const auto& [key, number] : *entry.asDictionary()) {
+      copy.emplace(key, static_cast<double>(*number.asInt64()));
+    }
+    entries.push_back(copy);
+  }
+  return entries;
+}
+
+plist::Value entry(int64_t source, int64_t destination) {
+  return plist::Dictionary{{"HIDKeyboardModifierMappingSrc", source},
+                           {"HIDKeyboardModifierMappingDst", destination}};
+}
+
+// Another keypad tool's value that begins like the program's (Num Lock gives nothing) and
+// differs after, set over the program's navigation mapping: a test of ownership that looked at
+// the first entry alone took it for the program's, and the disable wrote the original over it.
+TEST_F(Lookalikes, OwnershipIsNotJudgedByTheFirstEntryAlone) {
+  plist::Array keypadFiveToPageUsage = *navigation_mapping().asArray();
+  keypadFiveToPageUsage[5] = entry(0x70000005D, 0x700000000);
+  plist::Array swapped = *navigation_mapping().asArray();
+  std::swap(swapped[1], swapped[2]);
+  const plist::Value values[] = {keypadFiveToPageUsage, swapped,
+                                 plist::Array{entry(0x700000053, 1)}};
+  for (const plist::Value& value : values) {
+    SCOPED_TRACE(plist::describe(value));
+    startInNavigation("kb1", user_mapping(kCapsLock, 0xE0));
+    otherPartySets("kb1", value);
+    programWrites.clear();
+    session->setEnabled(false);
+    step();
+    advance(12);
+    EXPECT_TRUE(programWrites.empty());
+    EXPECT_EQ(mapping("kb1"), value);
+    EXPECT_FALSE(storedLease("kb1"));
+    crash();
+    world.unplug("kb1");
+    world.disk().values.clear();
+  }
+}
+
+// Found by the randomized simulation (seed 24, mix 6): another program wrote a floating-point
+// copy of the navigation mapping over it; the platform's equality took the copy for the
+// program's own, and the disable wrote the original over it.
+TEST_F(Lookalikes, FloatingPointCopyOfOursIsLeftAloneByTheRestore) {
+  for (const bool numeric : {false, true}) {
+    SCOPED_TRACE(numeric ? "numeric" : "navigation");
+    startInNavigation("kb1", user_mapping(kCapsLock, 0xE0));
+    if (numeric) tap("kb1", kNumLock);
+    const plist::Value copy = as_reals(numeric ? numeric_mapping() : navigation_mapping());
+    otherPartySets("kb1", copy);
+    programWrites.clear();
+    session->setEnabled(false);
+    step();
+    advance(12);
+    EXPECT_TRUE(programWrites.empty());
+    EXPECT_EQ(mapping("kb1")->asArray()->front().find("HIDKeyboardModifierMappingSrc")->kind(),
+              plist::Kind::Real);
+    EXPECT_FALSE(storedLease("kb1"));
+    crash();
+    world.unplug("kb1");
+    world.disk().values.clear();
+  }
+}
+
+// A write of the program's mapping that landed and answered failure, then a record check that
+// could not synchronize: the program's mapping was taken for the keyboard's own, the record
+// rewritten to name it, and the user's mapping was lost for good.
+TEST_F(Lookalikes, LandedWriteThatFailedIsNotTakenForTheKeyboardsOwnLater) {
+  plugKeyboard("kb1", user_mapping(kCapsLock, 0xE0));
+  startSession("kb1");
+  sim::FaultRule landed{"IOHIDServiceClientSetProperty"};
+  landed.lands = true;
+  world.recorder().add(landed);
+  press("kb1", kCapsLock);
+  ASSERT_EQ(mapping("kb1"), numeric_mapping());
+  world.recorder().failOnce("CFPreferencesAppSynchronize");
+  advance(5);
+  release("kb1", kCapsLock);
+  advance(5);
+  session->setEnabled(false);
+  step();
+  advance(5);
+  EXPECT_EQ(mapping("kb1"), user_mapping(kCapsLock, 0xE0));
+  EXPECT_FALSE(storedLease("kb1"));
+}
+
+}  // namespace
+}  // namespace padwarden::testing
