@@ -75,6 +75,12 @@ TEST(SimulationRegressions, RestoreWroteOverAFloatingPointCopyOfTheProgramsMappi
 TEST(SimulationRegressions, UnreadableServiceLeftTheOtherOfTwoToBeTakenAndTheRecordDeleted) {
   run(1233, 4243, 6);
 }
+// A rule of the checker's, not a fault of the program's: another program changed the mapping
+// after the program's last look, and the record the program asked for while disabling (to take
+// what it saw, its own mapping, off) was judged against what the program could not yet see.
+TEST(SimulationRegressions, RecordAskedForWhileDisablingJudgedAgainstAChangeNotYetSeen) {
+  run(8101937, 364, 6);
+}
 
 TEST(Simulation, EventsFromBytesCoverEveryKind) {
   std::vector<uint8_t> bytes;

@@ -65,6 +65,10 @@ bool SafetyRules::handlingDisabled() const {
 
 void SafetyRules::observe(const sim::MappingWrite& write) {
   if (write.writer != sim::MappingWriter::Program) {
+    if (isProgramsOwn(write.serviceSerial, write.before) &&
+        !stands_for_original(write.before, trueOriginal(write.keyboard, write.serviceIndex))) {
+      replacedAtCall_[write.serviceSerial] = world_.recorder().callCount();
+    }
     programWrote_.erase(write.serviceSerial);
     otherWrote_[write.serviceSerial] = write.written;
     return;
@@ -112,10 +116,28 @@ void SafetyRules::stored(std::string_view key, const std::optional<plist::Value>
   // Disabled, the program records nothing but what it needs to take its own mapping off.
   if (!value || !handlingDisabled()) return;
   for (const std::string& name : world_.pluggedNames()) {
-    if (key == record_key(world_, name) && !holdsProgramsChange(name)) {
+    if (key == record_key(world_, name) && !holdsProgramsChange(name) && !replacedUnseen(name)) {
       violations_.push_back(name + ": asked to save a record while handling is disabled");
     }
   }
+}
+
+bool SafetyRules::replacedUnseen(const std::string& name) const {
+  const std::vector<sim::Call>& trace = world_.recorder().trace();
+  for (size_t service = 0; service < world_.serviceCount(name); ++service) {
+    const std::optional<uint64_t> serial = world_.serviceSerial(name, service);
+    auto replaced = serial ? replacedAtCall_.find(*serial) : replacedAtCall_.end();
+    if (replaced == replacedAtCall_.end()) continue;
+    const std::string look = name + " service " + std::to_string(service) + " UserKeyMapping";
+    bool lookedSince = false;
+    for (auto call = trace.rbegin(); call != trace.rend() && call->index > replaced->second;
+         ++call) {
+      lookedSince |= !call->failed && call->op == "IOHIDServiceClientCopyProperty" &&
+                     call->detail == look;
+    }
+    if (!lookedSince) return true;
+  }
+  return false;
 }
 
 std::vector<std::string> SafetyRules::takeViolations() {

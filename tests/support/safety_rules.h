@@ -52,6 +52,9 @@ class SafetyRules {
   void saved(const plist::Dictionary& before);
   void stored(std::string_view key, const std::optional<plist::Value>& value);
   bool holdsProgramsChange(const std::string& name, size_t service) const;
+  // Whether another program replaced the program's change on a service of the keyboard after
+  // the program's last successful read of that service's mapping: the program cannot know yet.
+  bool replacedUnseen(const std::string& name) const;
   bool isProgramsOwn(uint64_t serial, const std::optional<plist::Value>& value) const;
   std::string recordProblem(const std::string& name, size_t service) const;
 
@@ -61,6 +64,8 @@ class SafetyRules {
   // and what another program last wrote (the true original of services past the first).
   std::map<uint64_t, std::optional<plist::Value>> programWrote_;
   std::map<uint64_t, std::optional<plist::Value>> otherWrote_;
+  // By service serial: the call count when another program last replaced the program's change.
+  std::map<uint64_t, uint64_t> replacedAtCall_;
   std::vector<std::string> violations_;
 };
 
