@@ -33,7 +33,7 @@ void PadwardenAppDelegate::startController() {
   // the menu and a re-issued quit always run later, from the main queue.
   std::weak_ptr<PadwardenAppDelegate> weakSelf = weak_from_this();
   RunLoop& runLoop = _platform.runLoop;
-  _controller = VevozoVudararire::create(_platform, [weakSelf, &runLoop] {
+  _controller = KeyboardController::create(_platform, [weakSelf, &runLoop] {
     runLoop.dispatch_async([weakSelf] {
       auto self = weakSelf.lock();
       if (!self) return;

@@ -1,10 +1,10 @@
 #include "app/menu_state.h"
 
-#include "controller/vevozo_vudararire.h"
+#include "controller/keyboard_controller.h"
 
 namespace padwarden {
 
-ControllerView ControllerView::of(const VevozoVudararire& c) {
+ControllerView ControllerView::of(const KeyboardController& c) {
   ControllerView v;
   v.logicalNumLockOn = c.logicalNumLockOn();
   v.logicalStateMixed = c.logicalStateMixed();

@@ -8,7 +8,7 @@
 
 namespace padwarden {
 
-class VevozoVudararire;
+class KeyboardController;
 
 // The controller state the menu reads, copied out so the rules can be tested on their own.
 struct ControllerView {
@@ -28,7 +28,7 @@ struct ControllerView {
   std::string connectionSummary;
   std::string errorSummary;
 
-  static ControllerView of(const VevozoVudararire& controller);
+  static ControllerView of(const KeyboardController& controller);
 };
 
 struct MenuState {

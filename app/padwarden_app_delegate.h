@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/preferences_watch.h"
-#include "controller/vevozo_vudararire.h"
+#include "controller/keyboard_controller.h"
 #include "platform/application.h"
 #include "platform/platform.h"
 
@@ -55,7 +55,7 @@ class PadwardenAppDelegate final : public ApplicationDelegate,
   const ImageRef& statusIconOff() const { return _statusIconOff; }
   const ImageRef& statusIconOn() const { return _statusIconOn; }
   const MenuRef& menu() const { return _menu; }
-  const std::shared_ptr<VevozoVudararire>& controller() const { return _controller; }
+  const std::shared_ptr<KeyboardController>& controller() const { return _controller; }
 
  private:
   PadwardenAppDelegate(const Platform& platform, const ApplicationPlatform& app);
@@ -80,7 +80,7 @@ class PadwardenAppDelegate final : public ApplicationDelegate,
   MenuItemRef _permissionItem;
   MenuItemRef _enabledItem;
   MenuItemRef _loginItem;
-  std::shared_ptr<VevozoVudararire> _controller;
+  std::shared_ptr<KeyboardController> _controller;
 };
 
 }  // namespace padwarden

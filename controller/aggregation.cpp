@@ -1,6 +1,6 @@
 // The keyboard controller's aggregate state over its sessions, and the status notification
 // that completes a pending disable or stop.
-#include "controller/vevozo_vudararire.h"
+#include "controller/keyboard_controller.h"
 
 namespace padwarden {
 
@@ -25,7 +25,7 @@ bool all_of(const Sessions& sessions, Test test) {
 
 }  // namespace
 
-void VevozoVudararire::notifyStatus() {
+void KeyboardController::notifyStatus() {
   for (const auto& [key, session] : _sessions) {
     if (!session->errorSummary().empty()) {
       _errorSummary = session->errorSummary();
@@ -48,59 +48,59 @@ void VevozoVudararire::notifyStatus() {
   if (_statusHandler) _statusHandler();
 }
 
-bool VevozoVudararire::isConnected() const {
+bool KeyboardController::isConnected() const {
   return any_of(_sessions, [](const KeyboardSession& s) { return s.isConnected(); });
 }
 
-bool VevozoVudararire::isReady() const {
+bool KeyboardController::isReady() const {
   return all_of(_sessions, [](const KeyboardSession& s) { return s.isReady(); });
 }
 
-bool VevozoVudararire::logicalNumLockOn() const {
+bool KeyboardController::logicalNumLockOn() const {
   return _sessions.empty() ? _logicalFallback : _sessions.begin()->second->logicalNumLockOn();
 }
 
-bool VevozoVudararire::logicalStateMixed() const {
+bool KeyboardController::logicalStateMixed() const {
   if (_sessions.empty()) return false;
   const bool first = logicalNumLockOn();
   return any_of(_sessions,
                 [first](const KeyboardSession& s) { return s.logicalNumLockOn() != first; });
 }
 
-bool VevozoVudararire::effectiveNumericMode() const {
+bool KeyboardController::effectiveNumericMode() const {
   return _sessions.empty() ? _logicalFallback : _sessions.begin()->second->effectiveNumericMode();
 }
 
-bool VevozoVudararire::effectiveModeMixed() const {
+bool KeyboardController::effectiveModeMixed() const {
   if (_sessions.empty()) return false;
   const bool first = effectiveNumericMode();
   return any_of(_sessions,
                 [first](const KeyboardSession& s) { return s.effectiveNumericMode() != first; });
 }
 
-bool VevozoVudararire::isMappingDeferred() const {
+bool KeyboardController::isMappingDeferred() const {
   return any_of(_sessions, [](const KeyboardSession& s) { return s.isMappingDeferred(); });
 }
 
-bool VevozoVudararire::isMappingSynchronized() const {
+bool KeyboardController::isMappingSynchronized() const {
   return all_of(_sessions, [](const KeyboardSession& s) { return s.isMappingSynchronized(); });
 }
 
-bool VevozoVudararire::isCleanupPending() const {
+bool KeyboardController::isCleanupPending() const {
   return any_of(_sessions, [](const KeyboardSession& s) { return s.isCleanupPending(); });
 }
 
-bool VevozoVudararire::isDisablePending() const {
+bool KeyboardController::isDisablePending() const {
   return _disablePending ||
          any_of(_sessions, [](const KeyboardSession& s) { return s.isDisablePending(); });
 }
 
-bool VevozoVudararire::isStopPending() const {
+bool KeyboardController::isStopPending() const {
   return _stopPending ||
          any_of(_sessions, [](const KeyboardSession& s) { return s.isStopPending(); });
 }
 
-bool VevozoVudararire::inputMonitoringGranted() const {
+bool KeyboardController::inputMonitoringGranted() const {
   return _platform.hid.IOHIDCheckAccess(kIOHIDRequestTypeListenEvent) == kIOHIDAccessTypeGranted;
 }
 

@@ -1,20 +1,20 @@
 // Creation, release and the commands of the keyboard controller: start and stop, permission,
 // enable and disable, toggle and reconcile.
 #include "controller/controller_texts.h"
-#include "controller/vevozo_vudararire.h"
+#include "controller/keyboard_controller.h"
 #include "session/lease_record.h"
 
 namespace padwarden {
 
 namespace texts = controller_texts;
 
-std::shared_ptr<VevozoVudararire> VevozoVudararire::create(const Platform& platform,
-                                                           StatusHandler statusHandler) {
-  return std::shared_ptr<VevozoVudararire>(
-      new VevozoVudararire(platform, std::move(statusHandler)));
+std::shared_ptr<KeyboardController> KeyboardController::create(const Platform& platform,
+                                                               StatusHandler statusHandler) {
+  return std::shared_ptr<KeyboardController>(
+      new KeyboardController(platform, std::move(statusHandler)));
 }
 
-VevozoVudararire::VevozoVudararire(const Platform& platform, StatusHandler statusHandler)
+KeyboardController::KeyboardController(const Platform& platform, StatusHandler statusHandler)
     : _platform(platform), _statusHandler(std::move(statusHandler)) {
   move_legacy_mapping_lease(_platform.preferences);
   UserDefaults& defaults = _platform.defaults;
@@ -25,26 +25,26 @@ VevozoVudararire::VevozoVudararire(const Platform& platform, StatusHandler statu
   _connectionSummary = texts::kNoKeyboard;
 }
 
-VevozoVudararire::~VevozoVudararire() {
+KeyboardController::~KeyboardController() {
   if (_discoveryTimer) _discoveryTimer->invalidate();
   for (auto& [key, session] : _sessions) session->stop();
 }
 
-StatusHandler VevozoVudararire::sessionStatusHandler() {
+StatusHandler KeyboardController::sessionStatusHandler() {
   return [weak = weak_from_this()] {
-    if (std::shared_ptr<VevozoVudararire> controller = weak.lock()) controller->notifyStatus();
+    if (std::shared_ptr<KeyboardController> controller = weak.lock()) controller->notifyStatus();
   };
 }
 
-void VevozoVudararire::setError(std::optional<std::string> text) {
+void KeyboardController::setError(std::optional<std::string> text) {
   _errorSummary = text ? std::move(*text) : std::string();
   notifyStatus();
 }
 
-void VevozoVudararire::start() {
+void KeyboardController::start() {
   if (_stopped || (_discoveryTimer && !_waitingForAccess)) return;
   if (!_discoveryTimer) {
-    std::shared_ptr<VevozoVudararire> self = weak_from_this().lock();
+    std::shared_ptr<KeyboardController> self = weak_from_this().lock();
     if (!self) return;
     // Created without access too: its pass is what notices the access granted later in System
     // Settings, which the user expects to take effect without choosing anything.
@@ -60,7 +60,7 @@ void VevozoVudararire::start() {
   discover();
 }
 
-bool VevozoVudararire::stop() {
+bool KeyboardController::stop() {
   _stopPending = true;
   bool all = true;
   // A session's stop may notify, and the notification may finish the stop and empty the
@@ -76,7 +76,7 @@ bool VevozoVudararire::stop() {
   return false;
 }
 
-void VevozoVudararire::finishStop() {
+void KeyboardController::finishStop() {
   if (_discoveryTimer) {
     _discoveryTimer->invalidate();
     _discoveryTimer.reset();
@@ -88,7 +88,7 @@ void VevozoVudararire::finishStop() {
   notifyStatus();
 }
 
-bool VevozoVudararire::requestInputMonitoring() {
+bool KeyboardController::requestInputMonitoring() {
   HIDServices& hid = _platform.hid;
   if (hid.IOHIDRequestAccess(kIOHIDRequestTypeListenEvent) ||
       hid.IOHIDCheckAccess(kIOHIDRequestTypeListenEvent) == kIOHIDAccessTypeGranted) {
@@ -109,13 +109,13 @@ bool VevozoVudararire::requestInputMonitoring() {
   return false;
 }
 
-void VevozoVudararire::completeDisable() {
+void KeyboardController::completeDisable() {
   _disablePending = false;
   _enabled = false;
   _platform.defaults.setBool(false, preference_keys::kEnabled);
 }
 
-void VevozoVudararire::setEnabled(bool enabled) {
+void KeyboardController::setEnabled(bool enabled) {
   // A quit held back is not withdrawn or turned into a disable: the menu can still choose the
   // line that reads "Stopping Padwarden...".
   if (_stopped || isStopPending() || (enabled == _enabled && !isDisablePending())) return;
@@ -139,7 +139,7 @@ void VevozoVudararire::setEnabled(bool enabled) {
   notifyStatus();
 }
 
-void VevozoVudararire::toggleLogicalNumLock() {
+void KeyboardController::toggleLogicalNumLock() {
   if (!_enabled || isCleanupPending() || isStopPending()) return;
   const bool target = logicalStateMixed() ? true : !logicalNumLockOn();
   if (_sessions.empty()) _logicalFallback = !_logicalFallback;
@@ -150,7 +150,7 @@ void VevozoVudararire::toggleLogicalNumLock() {
   notifyStatus();
 }
 
-void VevozoVudararire::reconcile() {
+void KeyboardController::reconcile() {
   if (_stopped) return;
   discover();
   const auto sessions = _sessions;

@@ -5,15 +5,15 @@
 #include <set>
 
 #include "controller/controller_texts.h"
+#include "controller/keyboard_controller.h"
 #include "controller/preference_identity.h"
-#include "controller/vevozo_vudararire.h"
 #include "session/keyboard_matching.h"
 
 namespace padwarden {
 
 namespace texts = controller_texts;
 
-bool VevozoVudararire::registryEntryMayExist(const std::string& registryID) {
+bool KeyboardController::registryEntryMayExist(const std::string& registryID) {
   uint64_t entryID = 0;
   if (std::sscanf(registryID.c_str(), "%16" SCNx64, &entryID) != 1) return true;
   std::optional<plist::Dictionary> matching = _platform.hid.IORegistryEntryIDMatching(entryID);
@@ -21,7 +21,7 @@ bool VevozoVudararire::registryEntryMayExist(const std::string& registryID) {
   return static_cast<bool>(_platform.hid.IOServiceGetMatchingService(std::move(matching)));
 }
 
-void VevozoVudararire::discover() {
+void KeyboardController::discover() {
   if (_discoveryPending || _stopped || _stopPending) return;
   const bool granted = inputMonitoringGranted();
   // A session that lost access hears what the system answers now; one may resume and notify,

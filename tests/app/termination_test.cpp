@@ -125,7 +125,7 @@ TEST_F(Termination, LaunchWithoutPermissionAsksOnceAfterLaunch) {
   EXPECT_EQ(toolTip(kMappingLine), std::nullopt);
 
   // A second start keeps the one controller and makes no second launch-time request.
-  const std::shared_ptr<VevozoVudararire> first = delegate()->controller();
+  const std::shared_ptr<KeyboardController> first = delegate()->controller();
   delegate()->startController();
   advance(10);
   EXPECT_EQ(delegate()->controller(), first);

@@ -31,7 +31,7 @@ void ControllerWorld::plug(sim::KeyboardSpec spec, std::optional<plist::Value> o
 
 void ControllerWorld::launch() {
   world.launch();
-  controller = VevozoVudararire::create(world.process()->platform(), [this] { ++statusCalls; });
+  controller = KeyboardController::create(world.process()->platform(), [this] { ++statusCalls; });
 }
 
 void ControllerWorld::start() {

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "controller/vevozo_vudararire.h"
+#include "controller/keyboard_controller.h"
 #include "platform/sim/world.h"
 #include "tests/session/session_world.h"
 #include "tests/support/safety_monitor.h"
@@ -73,7 +73,7 @@ class ControllerWorld : public ::testing::Test {
   }
 
   sim::World world;
-  std::shared_ptr<VevozoVudararire> controller;  // only the one launch() made
+  std::shared_ptr<KeyboardController> controller;  // only the one launch() made
   int statusCalls = 0;
   std::map<std::string, std::optional<plist::Value>> trueOriginal;
   // Declared after the world and the originals it watches.

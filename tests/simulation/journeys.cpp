@@ -57,7 +57,7 @@ void Rig::click(const std::string& titlePrefix) {
   world.runDue();
 }
 
-std::shared_ptr<VevozoVudararire> Rig::controller() {
+std::shared_ptr<KeyboardController> Rig::controller() {
   auto delegate = delegate_.lock();
   return delegate && running() ? delegate->controller() : nullptr;
 }
@@ -84,7 +84,7 @@ std::vector<std::string> Rig::settledProblems() {
   std::vector<std::string> problems = rules.takeViolations();
   const std::optional<plist::Value> mapping = world.userKeyMapping("kb1");
   const std::optional<plist::Value> lease = rules.storedLease("kb1");
-  const std::shared_ptr<VevozoVudararire> c = controller();
+  const std::shared_ptr<KeyboardController> c = controller();
   if (is_program_mapping(mapping)) {
     // The keyboard's session decides (a misread preference can make it differ from the menu).
     const bool handling = c && !c->sessions().empty() && c->sessions().begin()->second->isEnabled();

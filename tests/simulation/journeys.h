@@ -26,7 +26,7 @@ class Rig {
   bool running() { return world.process() != nullptr; }
   void tap(uint8_t usage);
   void click(const std::string& titlePrefix);
-  std::shared_ptr<VevozoVudararire> controller();
+  std::shared_ptr<KeyboardController> controller();
 
   // Brings the program back as a user would after whatever happened: faults off, the keyboard
   // plugged in (again) and permission granted, a launch when nothing runs, a report with no

@@ -381,7 +381,7 @@ std::optional<std::string> Simulation::checkMenu() {
   sim::Process* process = world_.process();
   auto delegate = delegate_.lock();
   if (!process || !delegate || !delegate->controller()) return std::nullopt;
-  const VevozoVudararire& controller = *delegate->controller();
+  const KeyboardController& controller = *delegate->controller();
   const sim::SimStatusItem* item = process->application().statusItem();
   if (!item || !item->menu()) return std::nullopt;
 

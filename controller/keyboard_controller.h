@@ -1,6 +1,6 @@
-// VevozoVudararire, the keyboard controller: finds the supported keyboards, keeps one session
-// per keyboard, and presents one aggregate state and one set of commands to the application,
-// which owns the one instance for the life of the process.
+// KeyboardController: finds the supported keyboards, keeps one session per keyboard, and
+// presents one aggregate state and one set of commands to the application, which owns the one
+// instance for the life of the process.
 #pragma once
 
 #include <map>
@@ -15,14 +15,14 @@ namespace padwarden {
 
 inline constexpr double kDiscoveryTimerInterval = 1.5;
 
-class VevozoVudararire : public std::enable_shared_from_this<VevozoVudararire> {
+class KeyboardController : public std::enable_shared_from_this<KeyboardController> {
  public:
   // Moves an older single lease record to its per-keyboard key before any session exists.
-  static std::shared_ptr<VevozoVudararire> create(const Platform& platform,
-                                                  StatusHandler statusHandler);
-  ~VevozoVudararire();
-  VevozoVudararire(const VevozoVudararire&) = delete;
-  VevozoVudararire& operator=(const VevozoVudararire&) = delete;
+  static std::shared_ptr<KeyboardController> create(const Platform& platform,
+                                                    StatusHandler statusHandler);
+  ~KeyboardController();
+  KeyboardController(const KeyboardController&) = delete;
+  KeyboardController& operator=(const KeyboardController&) = delete;
 
   // Commands (main thread only).
   void start();
@@ -62,7 +62,7 @@ class VevozoVudararire : public std::enable_shared_from_this<VevozoVudararire> {
   }
 
  private:
-  VevozoVudararire(const Platform& platform, StatusHandler statusHandler);
+  KeyboardController(const Platform& platform, StatusHandler statusHandler);
 
   void finishStop();
   // Whether the registry may still hold the entry (true when it cannot be told).
