@@ -34,56 +34,71 @@ void KeyboardController::discover() {
     _errorSummary.clear();
   }
   _discoveryPending = true;
-  HIDServices& hid = _platform.hid;
+  const std::optional<DiscoveryPass> pass = takeNewKeyboards();
+  if (!pass) return;
+  retireKeyboardsGone(*pass);
+  _discoveryPending = false;
+  summarizeDiscovery();
+  notifyStatus();
+}
 
+std::optional<KeyboardController::DiscoveryPass> KeyboardController::takeNewKeyboards() {
+  HIDServices& hid = _platform.hid;
   std::optional<plist::Dictionary> matching = create_keyboard_matching(_platform.cf);
   IOHIDManagerRef manager;
   if (matching) manager = hid.IOHIDManagerCreate(kIOHIDOptionsTypeNone);
   if (!manager) {
     _discoveryPending = false;
     setError(texts::kDiscoveryInitFailed);
-    return;
+    return std::nullopt;
   }
   hid.IOHIDManagerSetDeviceMatching(manager, &*matching);
   if (hid.IOHIDManagerOpen(manager, kIOHIDOptionsTypeNone) != kIOReturnSuccess) {
     _discoveryPending = false;
     setError(texts::kDiscoveryOpenFailed);
-    return;
+    return std::nullopt;
   }
 
   // Every keyboard present, supported or not: a device whose properties could not be read this
   // time is still there.
-  std::set<std::string> seen;
+  DiscoveryPass pass;
   std::optional<std::vector<IOHIDDeviceRef>> devices = hid.IOHIDManagerCopyDevices(manager);
-  bool listed = devices && _platform.cf.malloc(devices->size() * sizeof(IOHIDDeviceRef));
-  if (listed) {
+  pass.complete = devices && _platform.cf.malloc(devices->size() * sizeof(IOHIDDeviceRef));
+  if (pass.complete) {
     for (const IOHIDDeviceRef& device : *devices) {
       const std::optional<std::string> key = device_registry_id_string(hid, device);
       if (!key) {
-        listed = false;  // a device of unknown identity may be any keyboard of the table
+        pass.complete = false;  // a device of unknown identity may be any keyboard of the table
         continue;
       }
-      seen.insert(*key);
-      if (_sessions.count(*key) || !device_is_supported_keyboard(hid, device)) continue;
-      std::shared_ptr<KeyboardSession> session = KeyboardSession::create(
-          _platform, *key, preference_identity_for_device(hid, device, *key),
-          sessionStatusHandler());
-      _sessions.emplace(*key, session);
-      session->start();
-      // A keyboard found while handling is being disabled (or whose stored setting was not
-      // written) follows the controller: taken over during a disable, it kept the disable
-      // from ever completing.
-      const bool handling = _enabled && !_disablePending;
-      if (session->isEnabled() != handling) session->setEnabled(handling);
+      pass.seen.insert(*key);
+      if (!_sessions.count(*key) && device_is_supported_keyboard(hid, device)) {
+        addSession(device, *key);
+      }
     }
   }
   hid.IOHIDManagerClose(manager, kIOHIDOptionsTypeNone);
-  manager.reset();
+  return pass;
+}
 
+void KeyboardController::addSession(const IOHIDDeviceRef& device, const std::string& key) {
+  std::shared_ptr<KeyboardSession> session = KeyboardSession::create(
+      _platform, key, preference_identity_for_device(_platform.hid, device, key),
+      sessionStatusHandler());
+  _sessions.emplace(key, session);
+  session->start();
+  // A keyboard found while handling is being disabled (or whose stored setting was not
+  // written) follows the controller: taken over during a disable, it kept the disable
+  // from ever completing.
+  const bool handling = _enabled && !_disablePending;
+  if (session->isEnabled() != handling) session->setEnabled(handling);
+}
+
+void KeyboardController::retireKeyboardsGone(const DiscoveryPass& pass) {
   std::vector<std::string> keys;
   for (const auto& [key, session] : _sessions) keys.push_back(key);
   for (const std::string& key : keys) {
-    if (seen.count(key)) continue;
+    if (pass.seen.count(key)) continue;
     auto it = _sessions.find(key);
     if (it == _sessions.end()) continue;
     const std::shared_ptr<KeyboardSession> session = it->second;
@@ -92,8 +107,8 @@ void KeyboardController::discover() {
     // taken for gone (nor on a registry lookup, which answers nothing when it fails too):
     // retiring it would drop its lease while the program's mapping may still be on it. Its
     // session sees a real removal by itself, and the next pass retires it.
-    if (!listed && (session->isConnected() || session->isCleanupPending() ||
-                    registryEntryMayExist(key))) {
+    if (!pass.complete && (session->isConnected() || session->isCleanupPending() ||
+                           registryEntryMayExist(key))) {
       continue;
     }
     if (session->deviceRemoved()) {
@@ -103,23 +118,23 @@ void KeyboardController::discover() {
       session->stop();
     }
   }
-  _discoveryPending = false;
+}
 
+void KeyboardController::summarizeDiscovery() {
   if (_sessions.empty()) {
     _connectionSummary = texts::kNoKeyboard;
     _errorSummary.clear();
-  } else {
-    char text[96];
-    std::snprintf(text, sizeof text, texts::kKeyboardsConnected,
-                  static_cast<unsigned long>(_sessions.size()), _sessions.size() == 1 ? "" : "s");
-    _connectionSummary = text;
-    bool sessionError = false;
-    for (const auto& [key, session] : _sessions) {
-      if (!session->errorSummary().empty()) sessionError = true;
-    }
-    if (!sessionError) _errorSummary.clear();
+    return;
   }
-  notifyStatus();
+  char text[96];
+  std::snprintf(text, sizeof text, texts::kKeyboardsConnected,
+                static_cast<unsigned long>(_sessions.size()), _sessions.size() == 1 ? "" : "s");
+  _connectionSummary = text;
+  bool sessionError = false;
+  for (const auto& [key, session] : _sessions) {
+    if (!session->errorSummary().empty()) sessionError = true;
+  }
+  if (!sessionError) _errorSummary.clear();
 }
 
 }  // namespace padwarden

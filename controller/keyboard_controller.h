@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "platform/platform.h"
@@ -64,6 +65,18 @@ class KeyboardController : public std::enable_shared_from_this<KeyboardControlle
  private:
   KeyboardController(const Platform& platform, StatusHandler statusHandler);
 
+  // What one discovery pass saw: every registry-ID string listed, and whether the list was whole.
+  struct DiscoveryPass {
+    std::set<std::string> seen;
+    bool complete = false;
+  };
+  // One look with a short-lived manager, adding a session for each new supported keyboard;
+  // none (the pass over, the error shown) when the manager
+  // could not be made or opened.
+  std::optional<DiscoveryPass> takeNewKeyboards();
+  void addSession(const IOHIDDeviceRef& device, const std::string& key);
+  void retireKeyboardsGone(const DiscoveryPass& pass);
+  void summarizeDiscovery();
   void finishStop();
   // Whether the registry may still hold the entry (true when it cannot be told).
   bool registryEntryMayExist(const std::string& registryID);

@@ -11,7 +11,7 @@ namespace padwarden {
 namespace texts = session_texts;
 
 void KeyboardSession::enumerateAndAttach() {
-  if (!_manager || _stopped || isCleanupPending()) return;
+  if (!_manager || isStopped() || isCleanupPending()) return;
   HIDServices& hid = _platform.hid;
 
   std::optional<std::vector<IOHIDDeviceRef>> devices = hid.IOHIDManagerCopyDevices(_manager);
@@ -53,11 +53,11 @@ void KeyboardSession::enumerateAndAttach() {
   if (chosen == _device) return;
   if (_device && !detachDeviceRestoringMapping(true, true)) return;
 
-  _device = std::move(chosen);
   _connectionSummary = texts::kConnected;
-  const IOReturn result = hid.IOHIDDeviceOpen(_device, kIOHIDOptionsTypeNone);
+  const IOReturn result = hid.IOHIDDeviceOpen(chosen, kIOHIDOptionsTypeNone);
   if (result == kIOReturnSuccess) {
-    _deviceOpened = true;
+    // Held only once open, so that letting it go always closes it.
+    _device = std::move(chosen);
     attachServiceIfAvailable();
     notifyStatus();
     return;
@@ -93,50 +93,54 @@ std::optional<KeyboardSession::ServiceMatch> KeyboardSession::matchEventService(
   ServiceMatch match;
   size_t matches = 0;
   for (const IOHIDServiceClientRef& service : *services) {
-    if (!service || !hid.IOHIDServiceClientConformsTo(service, 1, 6)) continue;
-    if (!is_supported_transport(copy_service_property(service, "Transport"))) continue;
-    if (location &&
-        !number_property_equals(copy_service_property(service, "LocationID"), *location)) {
-      continue;
-    }
-    if (!number_property_equals(copy_service_property(service, "PrimaryUsagePage"), 1) ||
-        !number_property_equals(copy_service_property(service, "PrimaryUsage"), 6)) {
-      continue;
-    }
-    const io_service_t deviceService = hid.IOHIDDeviceGetService(device);
-    if (!deviceService) continue;
-    const std::optional<plist::Value> serviceID = hid.IOHIDServiceClientGetRegistryID(service);
-    if (!serviceID || !serviceID->isNumber() || !serviceID->asInt64()) continue;
-    std::optional<plist::Dictionary> matching =
-        hid.IORegistryEntryIDMatching(static_cast<uint64_t>(*serviceID->asInt64()));
-    if (!matching) continue;
-    const io_service_t entry = hid.IOServiceGetMatchingService(std::move(matching));
-    if (!entry) continue;
-
-    bool related = hid.IOObjectIsEqualTo(entry, deviceService);
-    if (!related) {
-      io_iterator_t ancestors;
-      if (hid.IORegistryEntryCreateIterator(
-              entry, kIOServicePlane, kIORegistryIterateRecursively | kIORegistryIterateParents,
-              &ancestors) != kIOReturnSuccess ||
-          !ancestors) {
-        continue;
-      }
-      while (io_registry_entry_t ancestor = hid.IOIteratorNext(ancestors)) {
-        if (hid.IOObjectIsEqualTo(ancestor, deviceService)) {
-          related = true;
-          break;
-        }
-      }
-    }
-    if (related && matches++ == 0) {
+    const std::optional<uint64_t> registryID = serviceOfDevice(service, device, location);
+    if (registryID && matches++ == 0) {
       match.service = service;
-      match.registryID = static_cast<uint64_t>(*serviceID->asInt64());
+      match.registryID = *registryID;
     }
   }
   if (matches != 1) return std::nullopt;
   match.client = std::move(client);
   return match;
+}
+
+std::optional<uint64_t> KeyboardSession::serviceOfDevice(const IOHIDServiceClientRef& service,
+                                                         const IOHIDDeviceRef& device,
+                                                         std::optional<int64_t> location) {
+  HIDServices& hid = _platform.hid;
+  if (!service || !hid.IOHIDServiceClientConformsTo(service, 1, 6)) return std::nullopt;
+  if (!is_supported_transport(copy_service_property(service, "Transport"))) return std::nullopt;
+  if (location &&
+      !number_property_equals(copy_service_property(service, "LocationID"), *location)) {
+    return std::nullopt;
+  }
+  if (!number_property_equals(copy_service_property(service, "PrimaryUsagePage"), 1) ||
+      !number_property_equals(copy_service_property(service, "PrimaryUsage"), 6)) {
+    return std::nullopt;
+  }
+  const io_service_t deviceService = hid.IOHIDDeviceGetService(device);
+  if (!deviceService) return std::nullopt;
+  const std::optional<plist::Value> serviceID = hid.IOHIDServiceClientGetRegistryID(service);
+  if (!serviceID || !serviceID->isNumber() || !serviceID->asInt64()) return std::nullopt;
+  const uint64_t registryID = static_cast<uint64_t>(*serviceID->asInt64());
+  std::optional<plist::Dictionary> matching = hid.IORegistryEntryIDMatching(registryID);
+  if (!matching) return std::nullopt;
+  const io_service_t entry = hid.IOServiceGetMatchingService(std::move(matching));
+  if (!entry) return std::nullopt;
+  if (hid.IOObjectIsEqualTo(entry, deviceService)) return registryID;
+
+  // The service's entry may lie below the device's IOService, never above it.
+  io_iterator_t ancestors;
+  if (hid.IORegistryEntryCreateIterator(entry, kIOServicePlane,
+                                        kIORegistryIterateRecursively | kIORegistryIterateParents,
+                                        &ancestors) != kIOReturnSuccess ||
+      !ancestors) {
+    return std::nullopt;
+  }
+  while (io_registry_entry_t ancestor = hid.IOIteratorNext(ancestors)) {
+    if (hid.IOObjectIsEqualTo(ancestor, deviceService)) return registryID;
+  }
+  return std::nullopt;
 }
 
 IOHIDServiceClientRef KeyboardSession::copyEventServiceForDevice(const IOHIDDeviceRef& device) {
@@ -153,63 +157,78 @@ IOHIDServiceClientRef KeyboardSession::copyEventServiceForDevice(const IOHIDDevi
 }
 
 
-
 void KeyboardSession::attachServiceIfAvailable() {
   if (!_device || _service) return;
   IOHIDServiceClientRef service = copyEventServiceForDevice(_device);
   if (!service) {
-    _connectionSummary = texts::kWaitingForService;
-    if (!_serviceRetryScheduled) {
-      _serviceRetryScheduled = true;
-      _platform.runLoop.dispatch_after(kEventServiceRetryDelayNs, [self = shared_from_this()] {
-        self->_serviceRetryScheduled = false;
-        self->attachServiceIfAvailable();
-      });
-    }
-    notifyStatus();
+    waitForEventService();
     return;
   }
   _service = std::move(service);
   const MappingRead read = copyUserKeyMapping();
-  std::optional<plist::Value> current = read.value();
-
-  if (current && !mapping_array_is_well_formed(current)) {
+  if (read.value() && !mapping_array_is_well_formed(read.value())) {
+    // Never rewritten: the keyboard is let go and looked at again.
     if (clearPersistentMappingLease()) setError(texts::kUnexpectedMappingType);
     releaseDeviceSession();
     scheduleEnumerationRetry();
     notifyStatus();
     return;
   }
+  const std::optional<bool> restoreFirst = takeOverMappingState(read);
+  if (!restoreFirst) return;
+  if (!findNumLockElement()) {
+    setError(texts::kLedNotFound);
+    if (*restoreFirst) {
+      // The program's mapping is on: put the original back before letting the keyboard go.
+      detachDeviceRestoringMapping(true, true);
+      return;
+    }
+    releaseDeviceSession();
+    scheduleEnumerationRetry();
+    notifyStatus();
+    return;
+  }
+  completeAttachment(*restoreFirst);
+}
 
+void KeyboardSession::waitForEventService() {
+  _connectionSummary = texts::kWaitingForService;
+  if (!_serviceRetryScheduled) {
+    _serviceRetryScheduled = true;
+    _platform.runLoop.dispatch_after(kEventServiceRetryDelayNs, [self = shared_from_this()] {
+      self->_serviceRetryScheduled = false;
+      self->attachServiceIfAvailable();
+    });
+  }
+  notifyStatus();
+}
+
+std::optional<bool> KeyboardSession::takeOverMappingState(const MappingRead& read) {
   bool identityUnavailable = false;
   std::optional<plist::Value> recorded = copyOriginalMappingFromValidLease(&identityUnavailable);
   if (_leaseDeletionPending) {
+    // Attachment waits until the reconcile timer has removed the record.
     releaseDeviceSession();
     ensureReconcileTimer();
     notifyStatus();
-    return;
+    return std::nullopt;
   }
   if (identityUnavailable) {
     releaseDeviceSession();
     _connectionSummary = texts::kIdentityUnavailable;
     setError(texts::kCouldNotVerifyIdentity);
     scheduleEnumerationRetry();
-    return;
+    return std::nullopt;
   }
-
-  bool restoreFirst = false;
-  auto leaseFailure = [this] {
-    releaseDeviceSession();
-    ensureReconcileTimer();
-    notifyStatus();
-  };
   if (!recorded) {
     // With no valid record, whatever the keyboard holds is its own, even a value equal to one
     // of the program's mappings: another program may have set it, and it comes back exactly.
     _appMappingInstalled = false;
     _mappingLeaseActive = false;
-    _originalMapping = std::move(current);
-  } else if (read.isUnknown()) {
+    _originalMapping = read.value();
+    return false;
+  }
+  if (read.isUnknown()) {
     // The read failed: the program's mapping may be on the keyboard. Keep the record and
     // change nothing until a read tells (the reconcile timer looks).
     _originalMapping = std::move(recorded);
@@ -217,28 +236,37 @@ void KeyboardSession::attachServiceIfAvailable() {
     _appMappingInstalled = false;
     _mappingUnreadable = true;
     relinquishMappingOwnershipForExternalValue(read);
-  } else {
-    const bool ours = mapping_is_ours(current);
-    _appMappingInstalled = ours;
-    _mappingLeaseActive = ours;
-    if (ours) {
-      // Left installed by an earlier run: restore the recorded original before anything else.
-      _originalMapping = std::move(recorded);
-      restoreFirst = true;
-    } else if (mapping_matches_normalized_original(current, recorded)) {
-      if (!clearPersistentMappingLease()) {
-        leaseFailure();
-        return;
-      }
-      _originalMapping = std::move(current);
-    } else {
-      if (!relinquishMappingOwnershipForExternalValue(read)) {
-        leaseFailure();
-        return;
-      }
-    }
+    return false;
   }
+  return takeOverRecordedMapping(read, std::move(*recorded));
+}
 
+std::optional<bool> KeyboardSession::takeOverRecordedMapping(const MappingRead& read,
+                                                             plist::Value recorded) {
+  const std::optional<plist::Value>& current = read.value();
+  const bool ours = mapping_is_ours(current);
+  _appMappingInstalled = ours;
+  _mappingLeaseActive = ours;
+  if (ours) {
+    // Left installed by an earlier run: restore the recorded original before anything else.
+    _originalMapping = std::move(recorded);
+    return true;
+  }
+  // The recorded original is back (the record goes), or somebody else's value is there
+  // (ownership goes). When the store cannot be changed, the reconcile timer takes over.
+  const bool matchesOriginal = mapping_matches_normalized_original(current, recorded);
+  if (!(matchesOriginal ? clearPersistentMappingLease()
+                        : relinquishMappingOwnershipForExternalValue(read))) {
+    releaseDeviceSession();
+    ensureReconcileTimer();
+    notifyStatus();
+    return std::nullopt;
+  }
+  if (matchesOriginal) _originalMapping = current;
+  return false;
+}
+
+bool KeyboardSession::findNumLockElement() {
   std::optional<std::vector<IOHIDElementRef>> elements;
   if (std::optional<plist::Dictionary> matching = _platform.cf.CFDictionaryCreateMutable()) {
     if (add_number(_platform.cf, *matching, kIOHIDElementTypeKey,
@@ -251,20 +279,14 @@ void KeyboardSession::attachServiceIfAvailable() {
   }
   if (!elements || elements->size() != 1) {
     _numLockElement.reset();
-    setError(texts::kLedNotFound);
-    if (restoreFirst) {
-      detachDeviceRestoringMapping(true, true);
-      return;
-    }
-    releaseDeviceSession();
-    scheduleEnumerationRetry();
-    notifyStatus();
-    return;
+    return false;
   }
   _numLockElement = (*elements)[0];
+  return true;
+}
 
-  _stateInitialized = false;
-  _connected = true;
+void KeyboardSession::completeAttachment(bool restoreFirst) {
+  _connection = Connection::WaitingForFirstReport;
   _mappingSynchronized = false;
   _mappingClearPending = restoreFirst;
   _connectionSummary = texts::kWaitingForReport;
@@ -272,7 +294,7 @@ void KeyboardSession::attachServiceIfAvailable() {
   ensureReconcileTimer();
   if (_enabled) {
     applyLEDForLogicalState(_state.logical_on, true);
-    if (_permissionLost) {
+    if (permissionLost()) {
       beginPermissionReset();
       return;
     }
@@ -282,15 +304,17 @@ void KeyboardSession::attachServiceIfAvailable() {
 
 bool KeyboardSession::detachDeviceRestoringMapping(bool restore, bool reenumerateIfDeferred) {
   if (restore) {
-    if (_postRestoreAction == PostRestoreAction::None) {
-      _postRestoreAction = PostRestoreAction::Reattach;
-    }
+    lifecycle::CleanupPending cleanup = cleanupWithReasons();
+    if (cleanup.action == PostRestoreAction::None) cleanup.action = PostRestoreAction::Reattach;
+    setLifecycle(cleanup);
     _mappingSynchronized = false;
     armMappingRestore();
     ensureReconcileTimer();
     const bool done = advancePendingCleanup();
-    if (reenumerateIfDeferred && !done && _postRestoreAction == PostRestoreAction::Reattach) {
-      _reenumerateAfterDetach = true;
+    if (reenumerateIfDeferred && !done && postRestoreAction() == PostRestoreAction::Reattach) {
+      cleanup = cleanupWithReasons();
+      cleanup.reenumerate = true;
+      setLifecycle(cleanup);
     }
     return done;
   }
@@ -309,7 +333,7 @@ bool KeyboardSession::detachDeviceRestoringMapping(bool restore, bool reenumerat
 
 void KeyboardSession::handleDeviceRemoval(const IOHIDDeviceRef& device) {
   if (device && device == _device) detachDeviceRestoringMapping(false, false);
-  if (_manager && !_stopped && !isStopPending()) {
+  if (_manager && !isStopped() && !isStopPending()) {
     _platform.runLoop.dispatch_async([self = shared_from_this()] { self->enumerateAndAttach(); });
   }
 }
@@ -325,18 +349,14 @@ void KeyboardSession::releaseDeviceHandles() {
   _eventClient.reset();
   _originalMapping.reset();
   if (_device) {
-    if (_deviceOpened) {
-      _platform.hid.IOHIDDeviceClose(_device, kIOHIDOptionsTypeNone);
-      _deviceOpened = false;
-    }
+    _platform.hid.IOHIDDeviceClose(_device, kIOHIDOptionsTypeNone);
     _device.reset();
   }
 }
 
 void KeyboardSession::releaseDeviceSession() {
   releaseDeviceHandles();
-  _stateInitialized = false;
-  _connected = false;
+  _connection = Connection::NotConnected;
   _mappingSynchronized = false;
   _appMappingInstalled = false;
   _mappingLeaseActive = false;
@@ -372,11 +392,11 @@ void KeyboardSession::ensureReconcileTimer() {
 }
 
 void KeyboardSession::scheduleEnumerationRetry() {
-  if (!_manager || _stopped || isCleanupPending() || _serviceRetryScheduled) return;
+  if (!_manager || isStopped() || isCleanupPending() || _serviceRetryScheduled) return;
   _serviceRetryScheduled = true;
   _platform.runLoop.dispatch_after(kEnumerationRetryDelayNs, [self = shared_from_this()] {
     self->_serviceRetryScheduled = false;
-    if (self->_manager && !self->_stopped && !self->isCleanupPending()) {
+    if (self->_manager && !self->isStopped() && !self->isCleanupPending()) {
       self->enumerateAndAttach();
     }
   });
@@ -402,13 +422,12 @@ bool KeyboardSession::settleKeptRecord() {
 void KeyboardSession::reconcileTimerFired(Timer&) {
   if (_leaseDeletionPending) {
     if (!clearPersistentMappingLease()) return;
-    if (!_service && _manager && !_stopped && !isCleanupPending()) {
+    if (!_service && _manager && !isStopped() && !isCleanupPending()) {
       enumerateAndAttach();
       return;
     }
   }
   if (_service && _device && !inputMonitoringGranted()) {
-    _permissionLost = true;
     beginPermissionReset();
     return;
   }
@@ -419,13 +438,13 @@ void KeyboardSession::reconcileTimerFired(Timer&) {
   if (!_service || !_device) return;
   if (_conflictKeptRecord && !settleKeptRecord()) return;
   if (_mappingClearPending) {
-    if (!_stateInitialized || keyHeld()) return;
+    if (!stateInitialized() || keyHeld()) return;
     if (!clearMappingRestoringOriginal(true)) return;
     _mappingClearPending = false;
   }
-  if (!_enabled || !_stateInitialized || _mappingConflict) return;
+  if (!_enabled || !stateInitialized() || _mappingConflict) return;
   if (!applyLEDForLogicalState(_state.logical_on, false)) {
-    if (_permissionLost) beginPermissionReset();
+    if (permissionLost()) beginPermissionReset();
     return;
   }
   if (keyHeld()) return;

@@ -14,16 +14,9 @@
 #include "platform/platform.h"
 #include "platform/plist.h"
 #include "session/mapping_read.h"
+#include "session/session_lifecycle.h"
 
 namespace padwarden {
-
-// What a session does once its pending restore of the original mapping completes.
-enum class PostRestoreAction : uint64_t {
-  None = 0,
-  Reattach = 1,
-  PermissionReset = 2,
-  Stop = 3,
-};
 
 // Timing of the session's retries and reconciliation.
 inline constexpr uint64_t kEventServiceRetryDelayNs = 250'000'000;
@@ -67,7 +60,7 @@ class KeyboardSession : public std::enable_shared_from_this<KeyboardSession> {
   void setErrorSummary(std::string text) { _errorSummary = std::move(text); }
 
   // Read-only state.
-  bool isConnected() const { return _connected; }
+  bool isConnected() const { return _connection != Connection::NotConnected; }
   bool isEnabled() const { return _enabled; }
   bool logicalNumLockOn() const { return _state.logical_on; }
   bool effectiveNumericMode() const { return _state.effective_numeric_mode; }
@@ -75,9 +68,9 @@ class KeyboardSession : public std::enable_shared_from_this<KeyboardSession> {
   bool isMappingDeferred() const;
   bool isMappingSynchronized() const;
   bool isCleanupPending() const;
-  bool isDisablePending() const { return _disablePending; }
-  bool isStopPending() const { return _postRestoreAction == PostRestoreAction::Stop; }
-  bool isStopped() const { return _stopped; }
+  bool isDisablePending() const;
+  bool isStopPending() const { return postRestoreAction() == PostRestoreAction::Stop; }
+  bool isStopped() const { return std::holds_alternative<lifecycle::Stopped>(_lifecycle); }
   bool inputMonitoringGranted() const;
 
   const std::string& targetRegistryID() const { return _targetRegistryID; }
@@ -95,6 +88,13 @@ class KeyboardSession : public std::enable_shared_from_this<KeyboardSession> {
                   std::string preferenceIdentity, StatusHandler statusHandler);
 
   // Lifecycle and status.
+  // Every change of the session's lifecycle goes through here.
+  void setLifecycle(Lifecycle next);
+  // The cleanup now pending, or a new one with no reason yet, to add a reason to.
+  lifecycle::CleanupPending cleanupWithReasons() const;
+  PostRestoreAction postRestoreAction() const;
+  bool stateInitialized() const { return _connection == Connection::Reporting; }
+  bool permissionLost() const { return _accessLoss.has_value(); }
   void notifyStatus();
   void setError(std::optional<std::string> text);
   void armMappingRestore();
@@ -108,8 +108,21 @@ class KeyboardSession : public std::enable_shared_from_this<KeyboardSession> {
   };
   // One look through the event system's services for the one that matches the device.
   std::optional<ServiceMatch> matchEventService(const IOHIDDeviceRef& device);
+  // The service's registry ID when it is the device's event service (conformance, transport,
+  // location, usages, and its registry entry at or below the device's IOService).
+  std::optional<uint64_t> serviceOfDevice(const IOHIDServiceClientRef& service,
+                                          const IOHIDDeviceRef& device,
+                                          std::optional<int64_t> location);
   IOHIDServiceClientRef copyEventServiceForDevice(const IOHIDDeviceRef& device);
   void attachServiceIfAvailable();
+  void waitForEventService();
+  // Judges the keyboard's mapping against any valid record left by an earlier run. Answers
+  // whether the program's mapping must come off first, or none when attachment stops here.
+  std::optional<bool> takeOverMappingState(const MappingRead& read);
+  std::optional<bool> takeOverRecordedMapping(const MappingRead& read, plist::Value recorded);
+  // Exactly one Num Lock LED output element, held in _numLockElement.
+  bool findNumLockElement();
+  void completeAttachment(bool restoreFirst);
   bool detachDeviceRestoringMapping(bool restore, bool reenumerateIfDeferred);
   void releaseDeviceHandles();
   void releaseDeviceSession();
@@ -125,12 +138,25 @@ class KeyboardSession : public std::enable_shared_from_this<KeyboardSession> {
   void handleEnabledReport(numlock_physical_snapshot snapshot);
   void updatePhysicalSnapshot(numlock_physical_snapshot snapshot);
   bool applyLEDForLogicalState(bool state, bool persist);
+  // After a refused LED write: the permission reset when access is gone, else the news.
+  void ledRefused();
   void rollBackToggle(bool logicalOn, bool appliedNumericMode, bool mappingSynchronized);
 
   // Keypad mapping.
   bool applyDesiredMappingIfReady();
   bool applyMappingForNumericMode(bool numericMode);
+  // Reads the keyboard's mapping and judges whether the program may change it: the value to
+  // check again just before the write, or none (ownership given up, or nothing to go by).
+  std::optional<plist::Value> captureBeforeInstall();
+  bool unchangedSinceCapture(const plist::Value& captured);
+  // Writes the program's mapping and reads it back.
+  bool writeDesiredMapping(const plist::Value& desired);
   bool clearMappingRestoringOriginal(bool restoreOriginal);
+  // What the read before a restore decides: none to go on, else the restore's result.
+  std::optional<bool> settleBeforeRestore(const MappingRead& read, bool ours,
+                                          bool matchesOriginal);
+  // Puts the original (or no mapping) back and reads it back.
+  bool writeOriginalBack(bool restoreOriginal);
   bool relinquishMappingOwnershipForExternalValue(const MappingRead& read);
   // Reads the mapping, telling a failed read from a keyboard that has none.
   MappingRead copyUserKeyMapping();
@@ -154,6 +180,7 @@ class KeyboardSession : public std::enable_shared_from_this<KeyboardSession> {
 
   // Why the session last lost Input Monitoring, which decides when it resumes by itself.
   enum class AccessLossCause {
+    Unjudged,   // a call was refused; the reset that follows asks the system's access check
     Withdrawn,  // the system's access check answered "not granted" since the loss
     Refused,    // a call was refused while the check kept answering granted
   };
@@ -165,16 +192,16 @@ class KeyboardSession : public std::enable_shared_from_this<KeyboardSession> {
   Platform _platform;
 
   IOHIDManagerRef _manager;
+  // The attached keyboard, held while it is open.
   IOHIDDeviceRef _device;
-  bool _deviceOpened = false;
   IOHIDEventSystemClientRef _eventClient;
   IOHIDServiceClientRef _service;
   IOHIDElementRef _numLockElement;
   std::optional<plist::Value> _originalMapping;
   StatusHandler _statusHandler;
   numlock_state _state{};
-  bool _stateInitialized = false;
-  bool _connected = false;
+  Connection _connection = Connection::NotConnected;
+  Lifecycle _lifecycle;
   bool _enabled = false;
   bool _mappingSynchronized = false;
   bool _appMappingInstalled = false;
@@ -186,13 +213,10 @@ class KeyboardSession : public std::enable_shared_from_this<KeyboardSession> {
   bool _mappingUnreadable = false;
   bool _conflictKeptRecord = false;
   bool _mappingClearPending = false;
-  bool _disablePending = false;
-  PostRestoreAction _postRestoreAction = PostRestoreAction::None;
-  bool _reenumerateAfterDetach = false;
   bool _ledSynchronized = false;
-  bool _permissionLost = false;
+  // Input Monitoring found missing while the session worked: the restore no longer waits for
+  // keys, and the session waits for access. Cleared by a granted request or a working LED write.
   std::optional<AccessLoss> _accessLoss;
-  bool _stopped = false;
   bool _serviceRetryScheduled = false;
   TimerRef _reconcileTimer;
   std::string _connectionSummary;

@@ -25,7 +25,7 @@ MappingRead KeyboardSession::copyUserKeyMapping() {
 }
 
 bool KeyboardSession::applyDesiredMappingIfReady() {
-  if (!_service || !_device || !_enabled || !_stateInitialized || isCleanupPending() ||
+  if (!_service || !_device || !_enabled || !stateInitialized() || isCleanupPending() ||
       _mappingClearPending || _mappingConflict || keyHeld()) {
     return false;
   }
@@ -36,26 +36,41 @@ bool KeyboardSession::applyDesiredMappingIfReady() {
 bool KeyboardSession::applyMappingForNumericMode(bool numericMode) {
   _mappingSynchronized = false;
   if (!_service) return false;
-  HIDServices& hid = _platform.hid;
+  const std::optional<plist::Value> captured = captureBeforeInstall();
+  if (!captured) return false;
+  const std::optional<plist::Value> desired = create_mapping(_platform.cf, numericMode);
+  if (!desired) {
+    setError(texts::kCouldNotAllocateMapping);
+    return false;
+  }
+  if (!persistMappingLease()) return false;
+  if (!unchangedSinceCapture(*captured) || !writeDesiredMapping(*desired)) return false;
+  _state.applied_numeric_mode = numericMode;
+  _mappingSynchronized = true;
+  _appMappingInstalled = true;
+  setError("");
+  return true;
+}
 
+std::optional<plist::Value> KeyboardSession::captureBeforeInstall() {
   const MappingRead read = copyUserKeyMapping();
   // A read that failed is no value to judge by (taken for an absent mapping, it would record
   // an empty original, or pass for one): wait for a read that tells.
   if (read.isUnknown()) {
     setError(texts::kCouldNotCaptureMapping);
-    return false;
+    return std::nullopt;
   }
   const std::optional<plist::Value>& current = read.value();
   if (current && !mapping_array_is_well_formed(current)) {
     relinquishMappingOwnershipForExternalValue(read);
-    return false;
+    return std::nullopt;
   }
   const bool ours = mapping_is_ours(current);
   const bool matchesOriginal = mapping_matches_normalized_original(current, _originalMapping);
   std::optional<plist::Value> captured = copy_normalized_mapping(_platform.cf, current);
   if (!captured) {
     setError(texts::kCouldNotCaptureMapping);
-    return false;
+    return std::nullopt;
   }
 
   if (_mappingLeaseActive) {
@@ -63,7 +78,7 @@ bool KeyboardSession::applyMappingForNumericMode(bool numericMode) {
       _appMappingInstalled = true;
     } else if (!(matchesOriginal && !_appMappingInstalled)) {
       relinquishMappingOwnershipForExternalValue(read);
-      return false;
+      return std::nullopt;
     }
   } else if (!_appMappingInstalled) {
     // Nothing of ours is on the keyboard and no record says otherwise: whatever it holds is its
@@ -71,16 +86,12 @@ bool KeyboardSession::applyMappingForNumericMode(bool numericMode) {
     _originalMapping = captured;
   } else if (!ours) {
     relinquishMappingOwnershipForExternalValue(read);
-    return false;
+    return std::nullopt;
   }
+  return captured;
+}
 
-  const std::optional<plist::Value> desired = create_mapping(_platform.cf, numericMode);
-  if (!desired) {
-    setError(texts::kCouldNotAllocateMapping);
-    return false;
-  }
-  if (!persistMappingLease()) return false;
-
+bool KeyboardSession::unchangedSinceCapture(const plist::Value& captured) {
   // Somebody may have changed the value while the lease was being written.
   const MappingRead again = copyUserKeyMapping();
   if (again.isUnknown()) {
@@ -89,12 +100,15 @@ bool KeyboardSession::applyMappingForNumericMode(bool numericMode) {
   }
   const std::optional<plist::Value> normalizedAgain =
       copy_normalized_mapping(_platform.cf, again.value());
-  if (!normalizedAgain || !(*normalizedAgain == *captured)) {
+  if (!normalizedAgain || !(*normalizedAgain == captured)) {
     relinquishMappingOwnershipForExternalValue(again);
     return false;
   }
+  return true;
+}
 
-  if (!hid.IOHIDServiceClientSetProperty(_service, kIOHIDUserKeyMappingKey, *desired)) {
+bool KeyboardSession::writeDesiredMapping(const plist::Value& desired) {
+  if (!_platform.hid.IOHIDServiceClientSetProperty(_service, kIOHIDUserKeyMappingKey, desired)) {
     // A write that answers failure may have landed. Where the program's mapping is found now,
     // or nothing tells, it is the program's: a later look, once the record cannot be checked,
     // must never take it for the keyboard's own.
@@ -105,14 +119,10 @@ bool KeyboardSession::applyMappingForNumericMode(bool numericMode) {
   }
   _appMappingInstalled = true;
   const MappingRead readBack = copyUserKeyMapping();
-  if (!readBack.value() || !(*readBack.value() == *desired)) {
+  if (!readBack.value() || !(*readBack.value() == desired)) {
     setError(texts::kCouldNotSetMapping);
     return false;
   }
-  _state.applied_numeric_mode = numericMode;
-  _mappingSynchronized = true;
-  _appMappingInstalled = true;
-  setError("");
   return true;
 }
 
@@ -139,69 +149,10 @@ bool KeyboardSession::clearMappingRestoringOriginal(bool restoreOriginal) {
   // go. Where nothing of the program's can be on, such a value is somebody else's.
   if (ours && mayBeOurs) _appMappingInstalled = true;
 
-  if (_mappingLeaseActive) {
-    if (!ours && !matchesOriginal) return relinquishMappingOwnershipForExternalValue(read);
-  } else if (!_appMappingInstalled) {
-    // Nothing of the program's is on the service; only a stored lease may be left. Unless this
-    // read failed, or a conflict or an earlier failed read left that in doubt and nothing was
-    // read: then the record stays, for the reconcile tick to settle once a read tells.
-    if (!current && (_conflictKeptRecord || _mappingUnreadable || read.isUnknown())) {
-      _mappingClearPending = true;
-      setError(texts::kCouldNotCaptureMapping);
-      return false;
-    }
-    if (clearPersistentMappingLease()) {
-      _mappingClearPending = false;
-      return true;
-    }
-    _mappingClearPending = true;
-    return false;
-  } else if (!matchesOriginal) {
-    if (!ours) return relinquishMappingOwnershipForExternalValue(read);
-    // A verified lease must stand before the service is changed.
-    if (!persistMappingLease()) {
-      _mappingClearPending = true;
-      return false;
-    }
-    const MappingRead again = copyUserKeyMapping();
-    if (!mapping_is_ours(again.value())) return relinquishMappingOwnershipForExternalValue(again);
+  if (const std::optional<bool> settled = settleBeforeRestore(read, ours, matchesOriginal)) {
+    return *settled;
   }
-
-  bool wrote = false;
-  if (!matchesOriginal) {
-    std::optional<plist::Value> restore;
-    if (restoreOriginal) {
-      restore = copy_normalized_mapping(_platform.cf, _originalMapping);
-    } else if (std::optional<plist::Array> empty = _platform.cf.CFArrayCreateMutable()) {
-      restore = plist::Value(std::move(*empty));
-    }
-    if (!restore) {
-      _mappingClearPending = true;
-      setError(texts::kCouldNotAllocateRestore);
-      return false;
-    }
-    auto restoreFailed = [this] {
-      _mappingSynchronized = false;
-      _mappingClearPending = true;
-      setError(texts::kCouldNotRestoreMapping);
-      return false;
-    };
-    if (!_platform.hid.IOHIDServiceClientSetProperty(_service, kIOHIDUserKeyMappingKey, *restore)) {
-      return restoreFailed();
-    }
-    wrote = true;
-    const MappingRead back = copyUserKeyMapping();
-    const std::optional<plist::Value>& readBack = back.value();
-    bool restored;
-    if (back.isUnknown()) {
-      restored = false;
-    } else if (restoreOriginal) {
-      restored = mapping_matches_normalized_original(readBack, restore);
-    } else {
-      restored = !readBack || (readBack->isArray() && readBack->asArray()->empty());
-    }
-    if (!restored) return restoreFailed();
-  }
+  if (!matchesOriginal && !writeOriginalBack(restoreOriginal)) return false;
 
   // The original is on the keyboard, read back: nothing of the program's is installed any more,
   // whether or not the record goes now. (Still believing its mapping on, a retry would take a
@@ -210,13 +161,77 @@ bool KeyboardSession::clearMappingRestoringOriginal(bool restoreOriginal) {
   if (!clearPersistentMappingLease()) {
     _mappingLeaseActive = false;
     _mappingClearPending = true;
-    if (wrote) _mappingSynchronized = false;
+    if (!matchesOriginal) _mappingSynchronized = false;
     return false;
   }
   _appMappingInstalled = false;
   _mappingClearPending = false;
   _mappingSynchronized = !_enabled;
   return true;
+}
+
+std::optional<bool> KeyboardSession::settleBeforeRestore(const MappingRead& read, bool ours,
+                                                         bool matchesOriginal) {
+  const std::optional<plist::Value>& current = read.value();
+  if (_mappingLeaseActive) {
+    if (!ours && !matchesOriginal) return relinquishMappingOwnershipForExternalValue(read);
+    return std::nullopt;
+  }
+  if (!_appMappingInstalled) {
+    // Nothing of the program's is on the service; only a stored lease may be left. Unless this
+    // read failed, or a conflict or an earlier failed read left that in doubt and nothing was
+    // read: then the record stays, for the reconcile tick to settle once a read tells.
+    if (!current && (_conflictKeptRecord || _mappingUnreadable || read.isUnknown())) {
+      _mappingClearPending = true;
+      setError(texts::kCouldNotCaptureMapping);
+      return false;
+    }
+    const bool deleted = clearPersistentMappingLease();
+    _mappingClearPending = !deleted;
+    return deleted;
+  }
+  if (matchesOriginal) return std::nullopt;
+  if (!ours) return relinquishMappingOwnershipForExternalValue(read);
+  // A verified lease must stand before the service is changed.
+  if (!persistMappingLease()) {
+    _mappingClearPending = true;
+    return false;
+  }
+  const MappingRead again = copyUserKeyMapping();
+  if (!mapping_is_ours(again.value())) return relinquishMappingOwnershipForExternalValue(again);
+  return std::nullopt;
+}
+
+bool KeyboardSession::writeOriginalBack(bool restoreOriginal) {
+  std::optional<plist::Value> restore;
+  if (restoreOriginal) {
+    restore = copy_normalized_mapping(_platform.cf, _originalMapping);
+  } else if (std::optional<plist::Array> empty = _platform.cf.CFArrayCreateMutable()) {
+    restore = plist::Value(std::move(*empty));
+  }
+  if (!restore) {
+    _mappingClearPending = true;
+    setError(texts::kCouldNotAllocateRestore);
+    return false;
+  }
+  bool restored = false;
+  if (_platform.hid.IOHIDServiceClientSetProperty(_service, kIOHIDUserKeyMappingKey, *restore)) {
+    const MappingRead back = copyUserKeyMapping();
+    const std::optional<plist::Value>& readBack = back.value();
+    if (back.isUnknown()) {
+      restored = false;
+    } else if (restoreOriginal) {
+      restored = mapping_matches_normalized_original(readBack, restore);
+    } else {
+      restored = !readBack || (readBack->isArray() && readBack->asArray()->empty());
+    }
+  }
+  if (!restored) {
+    _mappingSynchronized = false;
+    _mappingClearPending = true;
+    setError(texts::kCouldNotRestoreMapping);
+  }
+  return restored;
 }
 
 bool KeyboardSession::relinquishMappingOwnershipForExternalValue(const MappingRead& read) {

@@ -89,18 +89,35 @@ bool KeyboardSession::keyHeld() const {
   return _state.num_lock_down || _state.mapped_keys_down != 0;
 }
 
+void KeyboardSession::setLifecycle(Lifecycle next) { _lifecycle = std::move(next); }
+
+lifecycle::CleanupPending KeyboardSession::cleanupWithReasons() const {
+  if (const auto* cleanup = std::get_if<lifecycle::CleanupPending>(&_lifecycle)) return *cleanup;
+  return {};
+}
+
+PostRestoreAction KeyboardSession::postRestoreAction() const {
+  const auto* cleanup = std::get_if<lifecycle::CleanupPending>(&_lifecycle);
+  return cleanup ? cleanup->action : PostRestoreAction::None;
+}
+
+bool KeyboardSession::isDisablePending() const {
+  const auto* cleanup = std::get_if<lifecycle::CleanupPending>(&_lifecycle);
+  return cleanup && cleanup->disable;
+}
+
 bool KeyboardSession::isCleanupPending() const {
-  return _leaseDeletionPending || _disablePending || _postRestoreAction != PostRestoreAction::None;
+  return _leaseDeletionPending || std::holds_alternative<lifecycle::CleanupPending>(_lifecycle);
 }
 
 bool KeyboardSession::isReady() const {
-  if (!_connected || !_stateInitialized || !_device || !_service) return false;
+  if (!stateInitialized() || !_device || !_service) return false;
   if (_enabled && (!_mappingSynchronized || !_ledSynchronized)) return false;
   return !isCleanupPending();
 }
 
 bool KeyboardSession::isMappingDeferred() const {
-  if (!_stateInitialized) return false;
+  if (!stateInitialized()) return false;
   if (_mappingClearPending && keyHeld()) return true;
   if (isCleanupPending()) return keyHeld();
   if (!keyHeld()) return false;
@@ -112,15 +129,15 @@ bool KeyboardSession::isMappingDeferred() const {
 bool KeyboardSession::isMappingSynchronized() const {
   if (isCleanupPending()) return false;
   if (_enabled) {
-    return _mappingSynchronized && !_mappingClearPending && _connected && _stateInitialized &&
+    return _mappingSynchronized && !_mappingClearPending && stateInitialized() &&
            _device && _service;
   }
-  if (_service && !_stateInitialized) return false;
+  if (_service && !stateInitialized()) return false;
   return !_mappingClearPending;
 }
 
 bool KeyboardSession::inputMonitoringGranted() const {
-  if (_permissionLost) return false;
+  if (permissionLost()) return false;
   return _platform.hid.IOHIDCheckAccess(kIOHIDRequestTypeListenEvent) == kIOHIDAccessTypeGranted;
 }
 
@@ -134,7 +151,7 @@ void KeyboardSession::armMappingRestore() {
 
 void KeyboardSession::start() {
   if (_manager || isCleanupPending()) return;
-  _stopped = false;
+  if (isStopped()) setLifecycle(lifecycle::Live{});
   _errorSummary = _mappingConflict ? texts::kMappingConflict : "";
   if (!inputMonitoringGranted()) {
     _connectionSummary = texts::kWaitingForPermission;
@@ -177,9 +194,11 @@ void KeyboardSession::start() {
 }
 
 bool KeyboardSession::stop() {
-  if (_stopped) return true;
-  _postRestoreAction = PostRestoreAction::Stop;
-  _reenumerateAfterDetach = false;
+  if (isStopped()) return true;
+  lifecycle::CleanupPending cleanup = cleanupWithReasons();
+  cleanup.action = PostRestoreAction::Stop;
+  cleanup.reenumerate = false;
+  setLifecycle(cleanup);
   _mappingSynchronized = false;
   armMappingRestore();
   ensureReconcileTimer();
@@ -187,10 +206,12 @@ bool KeyboardSession::stop() {
 }
 
 void KeyboardSession::setEnabled(bool enabled) {
-  if (_stopped || isStopPending()) return;
-  if (_enabled == enabled && !_disablePending) return;
+  if (isStopped() || isStopPending()) return;
+  if (_enabled == enabled && !isDisablePending()) return;
   if (!enabled) {
-    _disablePending = true;
+    lifecycle::CleanupPending cleanup = cleanupWithReasons();
+    cleanup.disable = true;
+    setLifecycle(cleanup);
     _mappingSynchronized = false;
     armMappingRestore();
     ensureReconcileTimer();
@@ -207,9 +228,9 @@ void KeyboardSession::setEnabled(bool enabled) {
   _conflictKeptRecord = false;
   _mappingClearPending = false;
   _mappingSynchronized = false;
-  if (_service && _stateInitialized) {
+  if (_service && stateInitialized()) {
     const bool written = applyLEDForLogicalState(_state.logical_on, true);
-    if (_permissionLost) {
+    if (permissionLost()) {
       beginPermissionReset();
       return;
     }
@@ -229,7 +250,7 @@ bool KeyboardSession::requestInputMonitoring() {
 }
 
 void KeyboardSession::accessCheckAnswered(bool granted) {
-  if (!_accessLoss || !_permissionLost || _stopped || isStopPending()) return;
+  if (!_accessLoss || isStopped() || isStopPending()) return;
   if (!granted) {
     _accessLoss->cause = AccessLossCause::Withdrawn;
     return;
@@ -245,10 +266,9 @@ void KeyboardSession::accessCheckAnswered(bool granted) {
 
 bool KeyboardSession::resumeWithGrantedAccess() {
   _errorSummary.clear();
-  _permissionLost = false;
   _accessLoss.reset();
   if (isCleanupPending()) {
-    if (advancePendingCleanup() && !_manager && !_stopped) start();
+    if (advancePendingCleanup() && !_manager && !isStopped()) start();
   } else {
     start();
   }

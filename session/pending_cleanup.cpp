@@ -8,19 +8,19 @@ namespace padwarden {
 namespace texts = session_texts;
 
 void KeyboardSession::beginPermissionReset() {
-  _permissionLost = true;
   const bool withdrawn = _platform.hid.IOHIDCheckAccess(kIOHIDRequestTypeListenEvent) !=
                          kIOHIDAccessTypeGranted;
-  if (!_accessLoss) {
+  if (!_accessLoss || _accessLoss->cause == AccessLossCause::Unjudged) {
     _accessLoss = AccessLoss{withdrawn ? AccessLossCause::Withdrawn : AccessLossCause::Refused};
   } else if (withdrawn) {
     _accessLoss->cause = AccessLossCause::Withdrawn;
   }
-  if (_postRestoreAction == PostRestoreAction::None ||
-      _postRestoreAction == PostRestoreAction::Reattach) {
-    _postRestoreAction = PostRestoreAction::PermissionReset;
+  lifecycle::CleanupPending cleanup = cleanupWithReasons();
+  if (cleanup.action == PostRestoreAction::None || cleanup.action == PostRestoreAction::Reattach) {
+    cleanup.action = PostRestoreAction::PermissionReset;
   }
-  _reenumerateAfterDetach = false;
+  cleanup.reenumerate = false;
+  setLifecycle(cleanup);
   _mappingSynchronized = false;
   armMappingRestore();
   _connectionSummary = texts::kLostPermission;
@@ -47,11 +47,11 @@ bool KeyboardSession::advancePendingCleanup() {
     completePendingCleanupReleasingSession(false);
     return true;
   }
-  if (!_permissionLost) {
+  if (!permissionLost()) {
     const char* wait = nullptr;
-    if (_stateInitialized && keyHeld()) {
+    if (stateInitialized() && keyHeld()) {
       wait = texts::kReleaseHeldKey;
-    } else if (!_stateInitialized && _appMappingInstalled) {
+    } else if (!stateInitialized() && _appMappingInstalled) {
       wait = texts::kWaitingForFirstReport;
     }
     if (wait) {
@@ -71,13 +71,13 @@ bool KeyboardSession::advancePendingCleanup() {
 }
 
 void KeyboardSession::completePendingCleanupReleasingSession(bool releaseSession) {
-  const bool disable = _disablePending;
-  const PostRestoreAction action = _postRestoreAction;
-  const bool reenumerate = _reenumerateAfterDetach;
-  _postRestoreAction = PostRestoreAction::None;
-  _reenumerateAfterDetach = false;
+  const lifecycle::CleanupPending done = cleanupWithReasons();
+  const bool disable = done.disable;
+  const PostRestoreAction action = done.action;
+  const bool reenumerate = done.reenumerate;
+  // A lease deletion alone may have been what was pending; a stopped session stays stopped.
+  if (std::holds_alternative<lifecycle::CleanupPending>(_lifecycle)) setLifecycle(lifecycle::Live{});
   _mappingClearPending = false;
-  _disablePending = false;
 
   if (disable) {
     _enabled = false;
@@ -90,8 +90,8 @@ void KeyboardSession::completePendingCleanupReleasingSession(bool releaseSession
     releaseDeviceSession();
     if (action == PostRestoreAction::PermissionReset || action == PostRestoreAction::Stop) {
       closeManager();
-      _stopped = action == PostRestoreAction::Stop;
-      if (_stopped) {
+      if (action == PostRestoreAction::Stop) {
+        setLifecycle(lifecycle::Stopped{});
         _connectionSummary = texts::kStopped;
         _errorSummary.clear();
       } else {

@@ -13,7 +13,6 @@ void KeyboardSession::processReport(const uint8_t* report, IOReturn result, IOHI
   if (type != kIOHIDReportTypeInput || !_device || sender != _device.get()) return;
   if (result != kIOReturnSuccess) {
     if (result == kIOReturnNotPermitted) {
-      _permissionLost = true;
       beginPermissionReset();
     }
     return;
@@ -26,7 +25,7 @@ void KeyboardSession::processReport(const uint8_t* report, IOReturn result, IOHI
     return;
   }
 
-  if (!_stateInitialized) {
+  if (!stateInitialized()) {
     handleFirstReport(snapshot);
     return;
   }
@@ -52,8 +51,7 @@ void KeyboardSession::processReport(const uint8_t* report, IOReturn result, IOHI
 
 void KeyboardSession::handleFirstReport(numlock_physical_snapshot snapshot) {
   numlock_state_init(&_state, _state.logical_on, snapshot);
-  _stateInitialized = true;
-  _connected = true;
+  _connection = Connection::Reporting;
   _connectionSummary = texts::kConnected;
   _mappingSynchronized = false;
   if (isCleanupPending()) {
@@ -62,7 +60,7 @@ void KeyboardSession::handleFirstReport(numlock_physical_snapshot snapshot) {
   }
   if (_enabled) {
     const bool written = applyLEDForLogicalState(_state.logical_on, true);
-    if (_permissionLost) {
+    if (permissionLost()) {
       beginPermissionReset();
       return;
     }
@@ -112,25 +110,15 @@ void KeyboardSession::handleEnabledReport(numlock_physical_snapshot snapshot) {
     if (!applyLEDForLogicalState(_state.logical_on, true)) {
       // The press is spent: the keys keep this report's values, and the user presses again.
       rollBackToggle(wasLogicalOn, wasApplied, wasSynchronized);
-      if (_permissionLost) {
-        beginPermissionReset();
-      } else {
-        notifyStatus();
-      }
+      ledRefused();
       return;
     }
-  } else if (!_ledSynchronized) {
-    if (!applyLEDForLogicalState(_state.logical_on, false)) {
-      if (_permissionLost) {
-        beginPermissionReset();
-        return;
-      }
-      if (modeChanged) _state.applied_numeric_mode = wasApplied;
-      notifyStatus();
-      return;
-    }
+  } else if (!_ledSynchronized && !applyLEDForLogicalState(_state.logical_on, false)) {
+    if (modeChanged && !permissionLost()) _state.applied_numeric_mode = wasApplied;
+    ledRefused();
+    return;
   }
-  if (_permissionLost) {
+  if (permissionLost()) {
     beginPermissionReset();
     return;
   }
@@ -159,6 +147,14 @@ void KeyboardSession::handleEnabledReport(numlock_physical_snapshot snapshot) {
   notifyStatus();
 }
 
+void KeyboardSession::ledRefused() {
+  if (permissionLost()) {
+    beginPermissionReset();
+  } else {
+    notifyStatus();
+  }
+}
+
 bool KeyboardSession::applyLEDForLogicalState(bool state, bool persist) {
   if (!_device || !_numLockElement) {
     _ledSynchronized = false;
@@ -174,7 +170,6 @@ bool KeyboardSession::applyLEDForLogicalState(bool state, bool persist) {
   }
   if (code == kIOReturnSuccess) {
     _ledSynchronized = true;
-    _permissionLost = false;
     _accessLoss.reset();  // access works: a later loss is judged afresh
     if (persist) _platform.defaults.setBool(state, _logicalStatePreferenceKey);
     if (!_mappingClearPending && _mappingSynchronized) _errorSummary.clear();
@@ -183,7 +178,7 @@ bool KeyboardSession::applyLEDForLogicalState(bool state, bool persist) {
   }
   _ledSynchronized = false;
   if (code == kIOReturnNotPermitted) {
-    _permissionLost = true;
+    if (!_accessLoss) _accessLoss = AccessLoss{AccessLossCause::Unjudged};
     setError(texts::kLedPermissionRequired);
   } else {
     setError(texts::with_code(texts::kCouldNotUpdateLed, code));
@@ -192,7 +187,7 @@ bool KeyboardSession::applyLEDForLogicalState(bool state, bool persist) {
 }
 
 void KeyboardSession::toggleLogicalNumLock() {
-  if (!_enabled || !_stateInitialized || isCleanupPending()) return;
+  if (!_enabled || !stateInitialized() || isCleanupPending()) return;
   const bool wasLogicalOn = _state.logical_on;
   const bool wasApplied = _state.applied_numeric_mode;
   const bool wasSynchronized = _mappingSynchronized;
@@ -206,13 +201,13 @@ void KeyboardSession::toggleLogicalNumLock() {
     }
   } else {
     rollBackToggle(wasLogicalOn, wasApplied, wasSynchronized);
-    if (_permissionLost) beginPermissionReset();
+    if (permissionLost()) beginPermissionReset();
   }
   notifyStatus();
 }
 
 void KeyboardSession::reconcile() {
-  if (_stopped || isStopPending()) return;
+  if (isStopped() || isStopPending()) return;
   if (!_manager) {
     start();
     return;
