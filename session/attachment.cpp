@@ -46,7 +46,7 @@ void KeyboardSession::enumerateAndAttach() {
   if (!chosen) {
     if (_device && !detachDeviceRestoringMapping(false, false)) return;
     _connectionSummary = texts::kSupportedNotConnected;
-    if (!_mappingConflict) _errorSummary.clear();
+    if (!mappingConflict()) _errorSummary.clear();
     notifyStatus();
     return;
   }
@@ -206,7 +206,7 @@ void KeyboardSession::waitForEventService() {
 std::optional<bool> KeyboardSession::takeOverMappingState(const MappingRead& read) {
   bool identityUnavailable = false;
   std::optional<plist::Value> recorded = copyOriginalMappingFromValidLease(&identityUnavailable);
-  if (_leaseDeletionPending) {
+  if (leaseDeletionPending()) {
     // Attachment waits until the reconcile timer has removed the record.
     releaseDeviceSession();
     ensureReconcileTimer();
@@ -223,8 +223,8 @@ std::optional<bool> KeyboardSession::takeOverMappingState(const MappingRead& rea
   if (!recorded) {
     // With no valid record, whatever the keyboard holds is its own, even a value equal to one
     // of the program's mappings: another program may have set it, and it comes back exactly.
-    _appMappingInstalled = false;
-    _mappingLeaseActive = false;
+    markNotInstalled();
+    dropActiveLease();
     _originalMapping = read.value();
     return false;
   }
@@ -232,9 +232,9 @@ std::optional<bool> KeyboardSession::takeOverMappingState(const MappingRead& rea
     // The read failed: the program's mapping may be on the keyboard. Keep the record and
     // change nothing until a read tells (the reconcile timer looks).
     _originalMapping = std::move(recorded);
-    _mappingLeaseActive = true;
-    _appMappingInstalled = false;
-    _mappingUnreadable = true;
+    changeLease(Lease::Active);
+    markNotInstalled();
+    setLookFailed(true);
     relinquishMappingOwnershipForExternalValue(read);
     return false;
   }
@@ -244,14 +244,16 @@ std::optional<bool> KeyboardSession::takeOverMappingState(const MappingRead& rea
 std::optional<bool> KeyboardSession::takeOverRecordedMapping(const MappingRead& read,
                                                              plist::Value recorded) {
   const std::optional<plist::Value>& current = read.value();
-  const bool ours = mapping_is_ours(current);
-  _appMappingInstalled = ours;
-  _mappingLeaseActive = ours;
-  if (ours) {
-    // Left installed by an earlier run: restore the recorded original before anything else.
+  if (mapping_is_ours(current)) {
+    // Left installed by an earlier run: adopted under its record, and the recorded original
+    // restored before anything else.
+    markInstalled();
+    changeLease(Lease::Active);
     _originalMapping = std::move(recorded);
     return true;
   }
+  markNotInstalled();
+  dropActiveLease();
   // The recorded original is back (the record goes), or somebody else's value is there
   // (ownership goes). When the store cannot be changed, the reconcile timer takes over.
   const bool matchesOriginal = mapping_matches_normalized_original(current, recorded);
@@ -318,8 +320,8 @@ bool KeyboardSession::detachDeviceRestoringMapping(bool restore, bool reenumerat
     }
     return done;
   }
-  if (_mappingLeaseActive || _appMappingInstalled || _mappingClearPending ||
-      _leaseDeletionPending) {
+  if (leaseActive() || appMappingInstalled() || _mappingClearPending ||
+      leaseDeletionPending()) {
     if (!clearPersistentMappingLease()) {
       releaseDeviceSession();
       ensureReconcileTimer();
@@ -358,12 +360,12 @@ void KeyboardSession::releaseDeviceSession() {
   releaseDeviceHandles();
   _connection = Connection::NotConnected;
   _mappingSynchronized = false;
-  _appMappingInstalled = false;
-  _mappingLeaseActive = false;
+  markNotInstalled();
+  dropActiveLease();
   _mappingClearPending = false;
   _ledSynchronized = false;
   _serviceRetryScheduled = false;
-  if (_leaseDeletionPending) {
+  if (leaseDeletionPending()) {
     ensureReconcileTimer();
   } else if (_reconcileTimer) {
     _reconcileTimer->invalidate();
@@ -411,16 +413,14 @@ bool KeyboardSession::settleKeptRecord() {
     return false;
   }
   // The earlier reads failed; the program's mapping is still on the keyboard, under the record.
-  _conflictKeptRecord = false;
-  _mappingConflict = false;
-  _appMappingInstalled = true;
+  markInstalled();
   setError("");
   if (!_enabled) _mappingClearPending = true;
   return true;
 }
 
 void KeyboardSession::reconcileTimerFired(Timer&) {
-  if (_leaseDeletionPending) {
+  if (leaseDeletionPending()) {
     if (!clearPersistentMappingLease()) return;
     if (!_service && _manager && !isStopped() && !isCleanupPending()) {
       enumerateAndAttach();
@@ -436,13 +436,13 @@ void KeyboardSession::reconcileTimerFired(Timer&) {
     return;
   }
   if (!_service || !_device) return;
-  if (_conflictKeptRecord && !settleKeptRecord()) return;
+  if (conflictKeptRecord() && !settleKeptRecord()) return;
   if (_mappingClearPending) {
     if (!stateInitialized() || keyHeld()) return;
     if (!clearMappingRestoringOriginal(true)) return;
     _mappingClearPending = false;
   }
-  if (!_enabled || !stateInitialized() || _mappingConflict) return;
+  if (!_enabled || !stateInitialized() || mappingConflict()) return;
   if (!applyLEDForLogicalState(_state.logical_on, false)) {
     if (permissionLost()) beginPermissionReset();
     return;
@@ -450,20 +450,20 @@ void KeyboardSession::reconcileTimerFired(Timer&) {
   if (keyHeld()) return;
 
   bool leaseMatches = false;
-  if (_mappingLeaseActive) {
+  if (leaseActive()) {
     leaseMatches = storedLeaseMatchesCurrentState();
-    if (!leaseMatches && _mappingLeaseActive) _mappingLeaseActive = false;
+    if (!leaseMatches) dropActiveLease();
   }
   const std::optional<plist::Value> current = copyUserKeyMapping().value();
   const std::optional<plist::Value> desired =
       create_mapping(_platform.cf, _state.effective_numeric_mode);
   if (current && desired && *current == *desired && leaseMatches) {
     _mappingSynchronized = true;
-    _appMappingInstalled = true;
+    markInstalled();
     _state.applied_numeric_mode = _state.effective_numeric_mode;
     return;
   }
-  if (current && leaseMatches && mapping_is_ours(current)) _appMappingInstalled = true;
+  if (current && leaseMatches && mapping_is_ours(current)) markInstalled();
   _mappingSynchronized = false;
   applyDesiredMappingIfReady();
 }

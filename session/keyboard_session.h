@@ -1,7 +1,9 @@
 // KeyboardSession: everything done for one keyboard, from attachment to a verified restore of
 // its own key mapping. Created, driven and dropped by the keyboard controller; each concern
 // lives in its own source file (lifecycle, attachment, reports and LED, keypad mapping,
-// mapping lease, pending cleanup).
+// mapping ownership, mapping lease, pending cleanup). Its facts are kept as states: the
+// lifecycle and connection (session_lifecycle.h), the mapping ownership and the record's
+// standing (mapping_ownership.h), each changed in one place.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +15,7 @@
 #include "core/numlock_state.h"
 #include "platform/platform.h"
 #include "platform/plist.h"
+#include "session/mapping_ownership.h"
 #include "session/mapping_read.h"
 #include "session/session_lifecycle.h"
 
@@ -142,6 +145,34 @@ class KeyboardSession : public std::enable_shared_from_this<KeyboardSession> {
   void ledRefused();
   void rollBackToggle(bool logicalOn, bool appliedNumericMode, bool mappingSynchronized);
 
+  // Mapping ownership. Every change of ownership or of the record's standing goes through
+  // changeOwnership or changeLease.
+  void changeOwnership(MappingOwnership next);
+  void changeLease(Lease next);
+  bool appMappingInstalled() const;
+  bool mappingConflict() const;
+  // A conflict kept the record (and handling may have been switched off since).
+  bool conflictKeptRecord() const;
+  bool lookFailed() const;
+  void setLookFailed(bool failed);
+  // The program's mapping is (or is not) on the keyboard after all; a conflict or kept record
+  // ends when it is found on.
+  void markInstalled();
+  void markNotInstalled();
+  // Somebody else changed the mapping, or two looks in a row told nothing (the record kept).
+  void giveUpOwnership(bool keepRecord);
+  // Handling switched on again ends a conflict and forgets a kept record; switched off, it ends
+  // the conflict but keeps a kept record watched.
+  void endConflictByEnabling();
+  void endConflictByDisabling();
+  // Somebody else's value was read after all: a record kept for the program's mapping is no
+  // longer kept for it.
+  void forgetKeptRecord();
+  bool leaseActive() const { return _lease == Lease::Active; }
+  bool leaseDeletionPending() const { return _lease == Lease::DeletionPending; }
+  // The record is no longer vouched for; a deletion still pending stays pending.
+  void dropActiveLease();
+
   // Keypad mapping.
   bool applyDesiredMappingIfReady();
   bool applyMappingForNumericMode(bool numericMode);
@@ -204,14 +235,9 @@ class KeyboardSession : public std::enable_shared_from_this<KeyboardSession> {
   Lifecycle _lifecycle;
   bool _enabled = false;
   bool _mappingSynchronized = false;
-  bool _appMappingInstalled = false;
-  bool _mappingLeaseActive = false;
-  bool _leaseDeletionPending = false;
-  bool _mappingConflict = false;
-  // The last read of the keyboard's mapping gave nothing while the program's mapping may have
-  // been on it; a second such read gives ownership up but keeps the record.
-  bool _mappingUnreadable = false;
-  bool _conflictKeptRecord = false;
+  MappingOwnership _ownership;
+  Lease _lease = Lease::None;
+  // The keyboard's own mapping goes back at the next chance (no key held, a report seen).
   bool _mappingClearPending = false;
   bool _ledSynchronized = false;
   // Input Monitoring found missing while the session worked: the restore no longer waits for

@@ -20,13 +20,13 @@ MappingRead KeyboardSession::copyUserKeyMapping() {
     value = copy_service_property(_service, kIOHIDUserKeyMappingKey);
     if (!value) return answers() ? MappingRead::absent() : MappingRead::unknown();
   }
-  _mappingUnreadable = false;
+  setLookFailed(false);
   return MappingRead::of(std::move(*value));
 }
 
 bool KeyboardSession::applyDesiredMappingIfReady() {
   if (!_service || !_device || !_enabled || !stateInitialized() || isCleanupPending() ||
-      _mappingClearPending || _mappingConflict || keyHeld()) {
+      _mappingClearPending || mappingConflict() || keyHeld()) {
     return false;
   }
   if (_mappingSynchronized) return true;
@@ -47,7 +47,7 @@ bool KeyboardSession::applyMappingForNumericMode(bool numericMode) {
   if (!unchangedSinceCapture(*captured) || !writeDesiredMapping(*desired)) return false;
   _state.applied_numeric_mode = numericMode;
   _mappingSynchronized = true;
-  _appMappingInstalled = true;
+  markInstalled();
   setError("");
   return true;
 }
@@ -73,14 +73,14 @@ std::optional<plist::Value> KeyboardSession::captureBeforeInstall() {
     return std::nullopt;
   }
 
-  if (_mappingLeaseActive) {
+  if (leaseActive()) {
     if (ours) {
-      _appMappingInstalled = true;
-    } else if (!(matchesOriginal && !_appMappingInstalled)) {
+      markInstalled();
+    } else if (!(matchesOriginal && !appMappingInstalled())) {
       relinquishMappingOwnershipForExternalValue(read);
       return std::nullopt;
     }
-  } else if (!_appMappingInstalled) {
+  } else if (!appMappingInstalled()) {
     // Nothing of ours is on the keyboard and no record says otherwise: whatever it holds is its
     // own, even a value equal to one of ours that another program set.
     _originalMapping = captured;
@@ -113,11 +113,11 @@ bool KeyboardSession::writeDesiredMapping(const plist::Value& desired) {
     // or nothing tells, it is the program's: a later look, once the record cannot be checked,
     // must never take it for the keyboard's own.
     const MappingRead after = copyUserKeyMapping();
-    if (after.isUnknown() || mapping_is_ours(after.value())) _appMappingInstalled = true;
+    if (after.isUnknown() || mapping_is_ours(after.value())) markInstalled();
     setError(texts::kCouldNotSetMapping);
     return false;
   }
-  _appMappingInstalled = true;
+  markInstalled();
   const MappingRead readBack = copyUserKeyMapping();
   if (!readBack.value() || !(*readBack.value() == desired)) {
     setError(texts::kCouldNotSetMapping);
@@ -133,8 +133,8 @@ bool KeyboardSession::clearMappingRestoringOriginal(bool restoreOriginal) {
     return true;
   }
   // Whether the program's mapping may be on the keyboard, as far as it knows before it looks.
-  const bool mayBeOurs = _mappingLeaseActive || _appMappingInstalled || _conflictKeptRecord;
-  if (_mappingLeaseActive && !storedLeaseMatchesCurrentState()) _mappingLeaseActive = false;
+  const bool mayBeOurs = leaseActive() || appMappingInstalled() || conflictKeptRecord();
+  if (leaseActive() && !storedLeaseMatchesCurrentState()) dropActiveLease();
 
   const MappingRead read = copyUserKeyMapping();
   const std::optional<plist::Value>& current = read.value();
@@ -147,7 +147,7 @@ bool KeyboardSession::clearMappingRestoringOriginal(bool restoreOriginal) {
   // Where it may be (a conflict kept the record, the record could not be verified just now),
   // a value equal to the program's mapping is taken for it: it comes off before the record may
   // go. Where nothing of the program's can be on, such a value is somebody else's.
-  if (ours && mayBeOurs) _appMappingInstalled = true;
+  if (ours && mayBeOurs) markInstalled();
 
   if (const std::optional<bool> settled = settleBeforeRestore(read, ours, matchesOriginal)) {
     return *settled;
@@ -157,14 +157,14 @@ bool KeyboardSession::clearMappingRestoringOriginal(bool restoreOriginal) {
   // The original is on the keyboard, read back: nothing of the program's is installed any more,
   // whether or not the record goes now. (Still believing its mapping on, a retry would take a
   // value another program set meanwhile, equal to one of ours, for its own and write over it.)
-  _appMappingInstalled = false;
+  markNotInstalled();
   if (!clearPersistentMappingLease()) {
-    _mappingLeaseActive = false;
+    dropActiveLease();
     _mappingClearPending = true;
     if (!matchesOriginal) _mappingSynchronized = false;
     return false;
   }
-  _appMappingInstalled = false;
+  markNotInstalled();
   _mappingClearPending = false;
   _mappingSynchronized = !_enabled;
   return true;
@@ -173,15 +173,15 @@ bool KeyboardSession::clearMappingRestoringOriginal(bool restoreOriginal) {
 std::optional<bool> KeyboardSession::settleBeforeRestore(const MappingRead& read, bool ours,
                                                          bool matchesOriginal) {
   const std::optional<plist::Value>& current = read.value();
-  if (_mappingLeaseActive) {
+  if (leaseActive()) {
     if (!ours && !matchesOriginal) return relinquishMappingOwnershipForExternalValue(read);
     return std::nullopt;
   }
-  if (!_appMappingInstalled) {
+  if (!appMappingInstalled()) {
     // Nothing of the program's is on the service; only a stored lease may be left. Unless this
     // read failed, or a conflict or an earlier failed read left that in doubt and nothing was
     // read: then the record stays, for the reconcile tick to settle once a read tells.
-    if (!current && (_conflictKeptRecord || _mappingUnreadable || read.isUnknown())) {
+    if (!current && (conflictKeptRecord() || lookFailed() || read.isUnknown())) {
       _mappingClearPending = true;
       setError(texts::kCouldNotCaptureMapping);
       return false;
@@ -241,28 +241,25 @@ bool KeyboardSession::relinquishMappingOwnershipForExternalValue(const MappingRe
   // program's mapping with no way back to the original. The reconcile timer settles it once a
   // read tells, and a next start judges the record against what the keyboard holds. (A
   // mapping somebody removed is told apart by the read, and is an external value.)
-  if (read.isUnknown() && (_mappingLeaseActive || _appMappingInstalled)) {
+  if (read.isUnknown() && (leaseActive() || appMappingInstalled())) {
     _mappingSynchronized = false;
-    if (!_mappingUnreadable) {
-      _mappingUnreadable = true;
+    if (!lookFailed()) {
+      setLookFailed(true);
       setError(texts::kCouldNotCaptureMapping);
       ensureReconcileTimer();
       return false;
     }
-    _appMappingInstalled = false;
-    _mappingConflict = true;
-    _conflictKeptRecord = true;
+    giveUpOwnership(true);
     _mappingClearPending = false;
     setError(texts::kMappingConflict);
     ensureReconcileTimer();
     return true;
   }
-  _conflictKeptRecord = false;
+  forgetKeptRecord();
   _originalMapping = read.value();
   const bool deleted = clearPersistentMappingLease();
   _mappingSynchronized = false;
-  _appMappingInstalled = false;
-  _mappingConflict = true;
+  giveUpOwnership(false);
   _mappingClearPending = false;
   if (deleted) setError(texts::kMappingConflict);
   return deleted;

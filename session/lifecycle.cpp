@@ -107,7 +107,7 @@ bool KeyboardSession::isDisablePending() const {
 }
 
 bool KeyboardSession::isCleanupPending() const {
-  return _leaseDeletionPending || std::holds_alternative<lifecycle::CleanupPending>(_lifecycle);
+  return leaseDeletionPending() || std::holds_alternative<lifecycle::CleanupPending>(_lifecycle);
 }
 
 bool KeyboardSession::isReady() const {
@@ -144,7 +144,7 @@ bool KeyboardSession::inputMonitoringGranted() const {
 void KeyboardSession::armMappingRestore() {
   if (!_service) {
     _mappingClearPending = false;
-  } else if (_mappingLeaseActive || _appMappingInstalled) {
+  } else if (leaseActive() || appMappingInstalled()) {
     _mappingClearPending = true;
   }
 }
@@ -152,7 +152,7 @@ void KeyboardSession::armMappingRestore() {
 void KeyboardSession::start() {
   if (_manager || isCleanupPending()) return;
   if (isStopped()) setLifecycle(lifecycle::Live{});
-  _errorSummary = _mappingConflict ? texts::kMappingConflict : "";
+  _errorSummary = mappingConflict() ? texts::kMappingConflict : "";
   if (!inputMonitoringGranted()) {
     _connectionSummary = texts::kWaitingForPermission;
     setError(texts::kPermissionRequiredToStart);
@@ -224,8 +224,7 @@ void KeyboardSession::setEnabled(bool enabled) {
   }
   _enabled = true;
   _platform.defaults.setBool(true, preference_keys::kEnabled);
-  _mappingConflict = false;
-  _conflictKeptRecord = false;
+  endConflictByEnabling();
   _mappingClearPending = false;
   _mappingSynchronized = false;
   if (_service && stateInitialized()) {

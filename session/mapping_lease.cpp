@@ -25,12 +25,12 @@ std::optional<LeaseIdentity> current_identity(const Platform& platform,
 }  // namespace
 
 bool KeyboardSession::persistMappingLease() {
-  if (_mappingLeaseActive && storedLeaseMatchesCurrentState()) return true;
+  if (leaseActive() && storedLeaseMatchesCurrentState()) return true;
   // A record of the program's may be in the store already (this one's predecessor, or one a
   // conflict kept): then only a verified deletion makes sure it is gone.
-  const bool recordMayBeStored = _mappingLeaseActive || _conflictKeptRecord;
-  _mappingLeaseActive = false;
-  if (_leaseDeletionPending && !clearPersistentMappingLease()) return false;
+  const bool recordMayBeStored = leaseActive() || conflictKeptRecord();
+  dropActiveLease();
+  if (leaseDeletionPending() && !clearPersistentMappingLease()) return false;
 
   const std::optional<LeaseIdentity> identity = current_identity(_platform, _device, _service);
   const std::optional<plist::Value> original =
@@ -49,7 +49,7 @@ bool KeyboardSession::persistMappingLease() {
   if (!readBack || !(*readBack == record)) {
     // While one of the program's mappings may be on the keyboard, the record (old or new, both
     // naming the same original) is all that lets a later run put the original back: keep it.
-    if (_appMappingInstalled) {
+    if (appMappingInstalled()) {
       setError(texts::kCouldNotSaveLease);
     } else if (!saved && !recordMayBeStored && takeBackUnsavedLease()) {
       setError(texts::kCouldNotSaveLease);
@@ -59,8 +59,7 @@ bool KeyboardSession::persistMappingLease() {
     return false;
   }
   _originalMapping = *original;
-  _mappingLeaseActive = true;
-  _leaseDeletionPending = false;
+  changeLease(Lease::Active);
   return true;
 }
 
@@ -92,8 +91,7 @@ std::optional<plist::Value> KeyboardSession::copyOriginalMappingFromValidLease(
   const std::optional<plist::Value> stored =
       _platform.preferences.CFPreferencesCopyAppValue(_mappingLeasePreferenceKey);
   if (!stored) {
-    _mappingLeaseActive = false;
-    _leaseDeletionPending = false;
+    changeLease(Lease::None);
     return std::nullopt;
   }
   if (!lease_record_is_sound(*stored)) {
@@ -104,7 +102,7 @@ std::optional<plist::Value> KeyboardSession::copyOriginalMappingFromValidLease(
   if (!identity) {
     // The record may still be needed: keep it untouched until the identity can be checked.
     if (identityUnavailable) *identityUnavailable = true;
-    _mappingLeaseActive = false;
+    dropActiveLease();
     return std::nullopt;
   }
   if (judge_lease_record(*stored, *identity) == LeaseVerdict::Valid) {
@@ -115,20 +113,19 @@ std::optional<plist::Value> KeyboardSession::copyOriginalMappingFromValidLease(
 }
 
 bool KeyboardSession::clearPersistentMappingLease() {
-  const bool deletionWasPending = _leaseDeletionPending;
+  const bool deletionWasPending = leaseDeletionPending();
   AppPreferences& preferences = _platform.preferences;
   preferences.CFPreferencesSetAppValue(_mappingLeasePreferenceKey, std::nullopt);
   const bool saved = preferences.CFPreferencesAppSynchronize();
   const bool gone = saved && !preferences.CFPreferencesCopyAppValue(_mappingLeasePreferenceKey);
   if (!gone) {
-    _leaseDeletionPending = true;
+    changeLease(Lease::DeletionPending);
     ensureReconcileTimer();
     setError(texts::kCouldNotRemoveLease);
     return false;
   }
-  _mappingLeaseActive = false;
-  _leaseDeletionPending = false;
-  if (_mappingConflict) {
+  changeLease(Lease::None);
+  if (mappingConflict()) {
     _errorSummary = texts::kMappingConflict;
     notifyStatus();
   } else if (deletionWasPending && _errorSummary == texts::kCouldNotRemoveLease) {

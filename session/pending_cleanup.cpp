@@ -32,7 +32,7 @@ void KeyboardSession::beginPermissionReset() {
 bool KeyboardSession::advancePendingCleanup() {
   if (!isCleanupPending()) return true;
   _mappingSynchronized = false;
-  if (_leaseDeletionPending && !clearPersistentMappingLease()) {
+  if (leaseDeletionPending() && !clearPersistentMappingLease()) {
     ensureReconcileTimer();
     return false;
   }
@@ -41,7 +41,7 @@ bool KeyboardSession::advancePendingCleanup() {
     completePendingCleanupReleasingSession(false);
     return true;
   }
-  if (_mappingLeaseActive || _appMappingInstalled) {
+  if (leaseActive() || appMappingInstalled()) {
     _mappingClearPending = true;
   } else if (!_mappingClearPending) {
     completePendingCleanupReleasingSession(false);
@@ -51,7 +51,7 @@ bool KeyboardSession::advancePendingCleanup() {
     const char* wait = nullptr;
     if (stateInitialized() && keyHeld()) {
       wait = texts::kReleaseHeldKey;
-    } else if (!stateInitialized() && _appMappingInstalled) {
+    } else if (!stateInitialized() && appMappingInstalled()) {
       wait = texts::kWaitingForFirstReport;
     }
     if (wait) {
@@ -81,9 +81,7 @@ void KeyboardSession::completePendingCleanupReleasingSession(bool releaseSession
 
   if (disable) {
     _enabled = false;
-    _mappingConflict = false;
-    // A record kept because nothing could be read stays watched: the program's mapping may
-    // still be on, and the reconcile tick takes it off once a read tells.
+    endConflictByDisabling();
     _platform.defaults.setBool(false, preference_keys::kEnabled);
   }
   if (releaseSession || action != PostRestoreAction::None) {
@@ -106,7 +104,7 @@ void KeyboardSession::completePendingCleanupReleasingSession(bool releaseSession
   }
 
   if (releaseSession) {
-    if (!_mappingConflict) _errorSummary.clear();
+    if (!mappingConflict()) _errorSummary.clear();
   } else if (disable) {
     _errorSummary.clear();
   }

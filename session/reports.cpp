@@ -34,7 +34,7 @@ void KeyboardSession::processReport(const uint8_t* report, IOReturn result, IOHI
     advancePendingCleanup();
     return;
   }
-  if (_mappingConflict) {
+  if (mappingConflict()) {
     updatePhysicalSnapshot(snapshot);
     return;
   }

@@ -1,5 +1,7 @@
 // Stories of a recovery record that cannot be deleted: automatic mapping pauses while the
 // record stays, and the reconcile tick retries every five seconds until the deletion holds.
+#include <algorithm>
+
 #include "session/lease_record.h"
 #include "session/session_texts.h"
 #include "tests/session/session_world.h"
@@ -72,6 +74,34 @@ TEST_F(LeaseDeletionFails, AfterDisableRestoredTheOriginalTheDisableWaitsForTheD
   EXPECT_FALSE(session->isCleanupPending());
   EXPECT_EQ(session->errorSummary(), "");
   EXPECT_EQ(programWrites.size(), 2u) << "the original went back once";
+}
+
+// A foreign change gave ownership up while the record could not be deleted. Once a tick has
+// deleted it, nothing of the program's is on the keyboard or in the store: a disable completes
+// there and then, without another look at the mapping or a second deletion.
+TEST_F(LeaseDeletionFails, ConflictWhoseDeletionLandedLetsTheDisableCompleteAtOnce) {
+  plugKeyboard("kb1", user_mapping(kCapsLock, 0xE0));
+  startSession("kb1");
+  tap("kb1", kCapsLock);
+  ASSERT_EQ(mapping("kb1"), numeric_mapping());
+  const plist::Value foreign = user_mapping(kKeypad5, 0x1E);
+  otherPartySets("kb1", foreign);
+  world.recorder().failAlways("CFPreferencesAppSynchronize");
+  tap("kb1", kNumLock);
+  ASSERT_EQ(session->errorSummary(), texts::kCouldNotRemoveLease);
+
+  session->setEnabled(false);
+  EXPECT_TRUE(session->isCleanupPending());
+  world.recorder().clearFaults();
+  const uint64_t before = world.recorder().callCount();
+  advance(5);
+  EXPECT_FALSE(session->isEnabled());
+  EXPECT_FALSE(session->isCleanupPending());
+  EXPECT_FALSE(storedLease("kb1"));
+  EXPECT_EQ(mapping("kb1"), foreign);
+  const std::vector<std::string> ops = world.recorder().opsSince(before);
+  EXPECT_EQ(std::count(ops.begin(), ops.end(), "CFPreferencesSetAppValue"), 1);
+  EXPECT_EQ(std::count(ops.begin(), ops.end(), "IOHIDServiceClientCopyProperty"), 0);
 }
 
 class RecordRewritten : public SessionWorld {};
