@@ -79,7 +79,11 @@ TEST_P(AccessRefusal, FallsThroughThePanesInOrder) {
   EXPECT_TRUE(enabled(kPermissionLine));
 }
 
-INSTANTIATE_TEST_SUITE_P(Access, AccessRefusal, ::testing::Values(1, 2, 3));
+std::string refused_panes(const ::testing::TestParamInfo<int>& info) {
+  return info.param == 1 ? "OnePaneRefused" : info.param == 2 ? "TwoPanesRefused" : "AllRefused";
+}
+
+INSTANTIATE_TEST_SUITE_P(Access, AccessRefusal, ::testing::Values(1, 2, 3), refused_panes);
 
 struct Install {
   const char* name;

@@ -157,7 +157,8 @@ TEST_F(Discovery, PassWithoutAListKeepsAKeyboardWhoseRestoreIsPending) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Ops, UnreadableDeviceList,
-                         ::testing::Values("IOHIDManagerCopyDevices", "malloc"));
+                         ::testing::Values("IOHIDManagerCopyDevices", "malloc"),
+                         [](const auto& info) { return std::string(info.param); });
 
 struct DiscoveryFault {
   const char* op;
@@ -191,7 +192,8 @@ INSTANTIATE_TEST_SUITE_P(
         DiscoveryFault{"IOHIDManagerCreate", "Could not initialize generic HID discovery safely."},
         DiscoveryFault{
             "IOHIDManagerOpen",
-            "Could not open generic HID discovery; no keyboard mappings were changed."}));
+            "Could not open generic HID discovery; no keyboard mappings were changed."}),
+    [](const auto& info) { return std::string(info.param.op); });
 
 }  // namespace
 }  // namespace padwarden::testing

@@ -77,7 +77,8 @@ TEST_P(NumLockLEDs, OtherThanExactlyOneMeansTheKeyboardIsNotAttached) {
   EXPECT_FALSE(world.ledValue("kb1"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Attachment, NumLockLEDs, ::testing::Values(0u, 2u));
+INSTANTIATE_TEST_SUITE_P(Attachment, NumLockLEDs, ::testing::Values(0u, 2u),
+                         [](const auto& info) { return info.param ? "TwoElements" : "NoElement"; });
 
 class AttachmentFailures : public SessionWorld {};
 
