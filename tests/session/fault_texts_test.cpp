@@ -73,6 +73,14 @@ INSTANTIATE_TEST_SUITE_P(
                                   0,
                                   false,
                                   numeric_mapping()},
+                      // Answered success and lost: only the read-back can tell.
+                      ToggleFault{"MappingWriteLost",
+                                  {"IOHIDServiceClientSetProperty", 0, 1,
+                                   static_cast<int32_t>(0xE00002BCu), true},
+                                  texts::kCouldNotSetMapping,
+                                  0,
+                                  false,
+                                  numeric_mapping()},
                       // The third read is the check after the write; its second look fails
                       // too, and the service's answer between them.
                       ToggleFault{"MappingReadBackFails",
