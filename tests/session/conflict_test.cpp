@@ -172,6 +172,29 @@ TEST_F(Conflict, DisableWhileNeitherMappingNorRecordCanBeCheckedKeepsTheRecord) 
   EXPECT_FALSE(session->isEnabled());
 }
 
+// The restore's write answered success and was lost, and the look after it told nothing: the
+// original is not known to be back, so the record stays until a look shows it.
+TEST_F(Conflict, RestoreLostAndUnreadIsNotTakenForDone) {
+  const plist::Value own = user_mapping(kCapsLock, 0xE0);
+  plugKeyboard("kb1", own);
+  startSession("kb1");
+  tap("kb1", kCapsLock);
+  ASSERT_EQ(mapping("kb1"), numeric_mapping());
+  world.recorder().add(
+      {"IOHIDServiceClientSetProperty", 0, 1, static_cast<int32_t>(0xE00002BCu), true});
+  world.recorder().add({"IOHIDServiceClientCopyProperty", 1, 2});
+
+  session->setEnabled(false);
+  step();
+  EXPECT_EQ(mapping("kb1"), numeric_mapping());
+  EXPECT_TRUE(storedLease("kb1"));
+  EXPECT_EQ(session->errorSummary(), texts::kCouldNotRestoreMapping);
+  advance(5);
+  EXPECT_EQ(mapping("kb1"), own);
+  EXPECT_FALSE(storedLease("kb1"));
+  EXPECT_FALSE(session->isEnabled());
+}
+
 // With no mapping of its own, a keyboard whose mapping cannot be read while handling is
 // disabled looked already restored: the record went while the navigation mapping stayed on.
 TEST_F(Conflict, DisableWithAnUnreadableMappingRestoresBeforeDroppingTheRecord) {
