@@ -34,7 +34,9 @@ TEST_F(Lookalikes, OwnershipIsNotJudgedByTheFirstEntryAlone) {
   keypadFiveToPageUsage[5] = entry(0x70000005D, 0x700000000);
   plist::Array swapped = *navigation_mapping().asArray();
   std::swap(swapped[1], swapped[2]);
-  const plist::Value values[] = {keypadFiveToPageUsage, swapped,
+  plist::Array lastRowDiffers = *navigation_mapping().asArray();
+  lastRowDiffers.back() = entry(0x700000063, 0x70000004D);
+  const plist::Value values[] = {keypadFiveToPageUsage, swapped, lastRowDiffers,
                                  plist::Array{entry(0x700000053, 1)}};
   for (const plist::Value& value : values) {
     SCOPED_TRACE(plist::describe(value));
