@@ -46,6 +46,21 @@ TEST_F(CrashRecovery, AdoptedNavigationMappingIsRestoredThenReinstalledUnderANew
   EXPECT_FALSE(storedLease("kb1"));
 }
 
+// No report can come once Input Monitoring is withdrawn: the tick that notices puts the
+// adopted mapping's original back without waiting for one.
+TEST_F(CrashRecovery, AdoptedMappingIsRestoredAtOnceWhenThePermissionGoesBeforeAnyReport) {
+  const plist::Value own = user_mapping(kCapsLock, 0xE0);
+  startInNavigation("kb1", own);
+  crash();
+  startSession("kb1");
+  ASSERT_EQ(session->connectionSummary(), texts::kWaitingForReport);
+  world.setPermission(sim::InputMonitoring::Denied);
+  advance(5);
+  EXPECT_EQ(mapping("kb1"), own);
+  EXPECT_FALSE(storedLease("kb1"));
+  EXPECT_EQ(session->connectionSummary(), texts::kWaitingForPermission);
+}
+
 TEST_F(CrashRecovery, TimerTickRestoresAdoptedMappingOnceAReportHasArrived) {
   plugKeyboard("kb1");
   startSession("kb1");
