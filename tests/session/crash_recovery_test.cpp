@@ -61,6 +61,24 @@ TEST_F(CrashRecovery, AdoptedMappingIsRestoredAtOnceWhenThePermissionGoesBeforeA
   EXPECT_EQ(session->connectionSummary(), texts::kWaitingForPermission);
 }
 
+// The first restore of an adopted mapping failed; the next report comes with a keypad key
+// down, which must come up through the mapping it went down with.
+TEST_F(CrashRecovery, RetriedRestoreWaitsForTheKeypadKeyOfTheNextReport) {
+  const plist::Value own = user_mapping(kCapsLock, 0xE0);
+  startInNavigation("kb1", own);
+  crash();
+  world.recorder().failOnce("IOHIDServiceClientSetProperty");
+  startSession("kb1");
+  press("kb1", kCapsLock);
+  ASSERT_EQ(session->errorSummary(), texts::kCouldNotRestoreMapping);
+  programWrites.clear();
+  press("kb1", kKeypad8);
+  EXPECT_TRUE(programWrites.empty());
+  release("kb1", kKeypad8);
+  ASSERT_FALSE(programWrites.empty());
+  EXPECT_EQ(programWrites[0].written, own);
+}
+
 TEST_F(CrashRecovery, TimerTickRestoresAdoptedMappingOnceAReportHasArrived) {
   plugKeyboard("kb1");
   startSession("kb1");

@@ -127,6 +127,24 @@ INSTANTIATE_TEST_SUITE_P(
                                   }}),
     [](const auto& info) { return std::string(info.param.name); });
 
+class StopHeldBack : public SessionWorld {};
+
+// A quit held back by a keypad key, then the permission goes: the restore no longer waits for
+// the key, and what completes is still the stop (turned into a permission reset, the quit
+// waited for ever).
+TEST_F(StopHeldBack, StaysAStopWhenThePermissionGoes) {
+  const plist::Value own = user_mapping(kCapsLock, 0xE0);
+  startInNavigation("kb1", own);
+  press("kb1", kKeypad4);
+  ASSERT_FALSE(session->stop());
+  world.setPermission(sim::InputMonitoring::Denied);
+  advance(5);
+  EXPECT_EQ(mapping("kb1"), own);
+  EXPECT_FALSE(storedLease("kb1"));
+  EXPECT_TRUE(session->isStopped());
+  EXPECT_EQ(session->connectionSummary(), texts::kStopped);
+}
+
 class PermissionAtStart : public SessionWorld {};
 
 TEST_F(PermissionAtStart, WaitsWithoutCreatingAManager) {
