@@ -24,14 +24,6 @@ void AppWorld::startReady(const std::vector<std::string>& arguments) {
   for (const auto& [name, original] : trueOriginal) wake(name);
 }
 
-void AppWorld::holdKeypadKeyInNavigation() {
-  plug("kb1", user_mapping(kCapsLock, 0xE0));
-  startReady();
-  ASSERT_EQ(choose("Logical Num Lock"), sim::MenuChoice::Chosen);
-  press("kb1", kKeypad4);
-  ASSERT_EQ(mapping("kb1"), navigation_mapping());
-}
-
 sim::MenuChoice AppWorld::choose(std::string_view titlePrefix) {
   if (!running()) return sim::MenuChoice::NotFound;
   const sim::MenuChoice choice = application().choose(titlePrefix);
@@ -62,14 +54,6 @@ const MenuItem& AppWorld::line(size_t index) {
     return missing;
   }
   return *item.menu()->items()[index];
-}
-
-bool AppWorld::iconOn() {
-  const ImageRef& shown = statusItem().simButton().image();
-  const auto self = delegate();
-  EXPECT_TRUE(self && shown && (shown == self->statusIconOn() || shown == self->statusIconOff()))
-      << "the status button shows neither icon";
-  return self && shown == self->statusIconOn();
 }
 
 size_t AppWorld::callsTo(std::string_view op) {

@@ -28,10 +28,6 @@ enum MenuLine : size_t {
   kQuitLine = 9,
 };
 
-// What a keyboard's session says while a held key keeps it from restoring its mapping.
-inline constexpr const char* kReleaseHeldKey =
-    "Release the held keyboard Num Lock or keypad key to finish restoring its mapping.";
-
 // The fixture's own `controller` stays empty: the delegate owns the program's controller.
 class AppWorld : public ControllerWorld {
  public:
@@ -41,9 +37,6 @@ class AppWorld : public ControllerWorld {
   void start(const std::vector<std::string>& arguments = {});
   // Starts, and lets every plugged keyboard read its first report.
   void startReady(const std::vector<std::string>& arguments = {});
-  // Launches with kb1 (which has a mapping of its own) switched to navigation mode through the
-  // menu, and holds one of its keypad keys down: its mapping cannot be restored until release.
-  void holdKeypadKeyInNavigation();
 
   // The user chooses the first menu line starting with the prefix; then a step.
   sim::MenuChoice choose(std::string_view titlePrefix);
@@ -57,9 +50,6 @@ class AppWorld : public ControllerWorld {
   const MenuItem& line(size_t index);
   std::string title(size_t index) { return line(index).title(); }
   bool enabled(size_t index) { return line(index).isEnabled(); }
-  std::optional<std::string> toolTip(size_t index) { return line(index).toolTip(); }
-  // Whether the status button shows the on icon (it must show one of the two).
-  bool iconOn();
 
   sim::Desktop& desktop() { return world.desktop(); }
   // How many calls of the platform operation the program has made.

@@ -1,15 +1,14 @@
-// The per-user instance lock and main's order of work around it: one copy per user, clear
-// refusals, nothing left behind that could block a later start; the delegate made only once
-// the lock is held, the lock kept for the whole event loop and given up after it.
+// Main's order of work around the per-user instance lock: the delegate made only once the lock
+// is held, the lock kept for the whole event loop and given up after it; a start that cannot
+// take the lock told why before any delegate is made. The refusals of what is not a lock file
+// (a link, a pipe, a file in the folder's place, an unwritable folder) and their texts are
+// checked through the real program by tests/desk/lock_test.sh.
 #include "app/instance_lock.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -21,117 +20,6 @@ namespace padwarden {
 namespace {
 
 namespace fs = std::filesystem;
-
-class InstanceLockTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string templ = (fs::temp_directory_path() / "padwarden-lock-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(templ.data()), nullptr);
-    root = templ;
-  }
-  void TearDown() override {
-    for (int fd : open) ::close(fd);
-    fs::remove_all(root);
-  }
-  InstanceLock take(const std::optional<std::string>& folder) {
-    InstanceLock lock = acquire_instance_lock(folder);
-    if (lock.held()) open.push_back(lock.fd);
-    return lock;
-  }
-  // Whether another start could take the lock now (taking and giving it back at once).
-  bool lockFree() {
-    InstanceLock probe = acquire_instance_lock(root.string());
-    if (probe.held()) ::close(probe.fd);
-    return probe.held();
-  }
-  // What `write` puts on the error stream, and what it answers.
-  static std::pair<std::string, int> captured(const std::function<int(std::FILE*)>& write) {
-    char* text = nullptr;
-    size_t size = 0;
-    std::FILE* err = ::open_memstream(&text, &size);
-    const int status = write(err);
-    std::fclose(err);
-    std::string line(text, size);
-    std::free(text);
-    return {line, status};
-  }
-  static std::pair<std::string, int> report(int error) {
-    return captured([error](std::FILE* err) { return report_instance_lock_failure(error, err); });
-  }
-
-  fs::path root;
-  std::vector<int> open;
-};
-
-TEST_F(InstanceLockTest, LeftoverFileAndFolderAreReusedOnceTheHolderIsGone) {
-  const InstanceLock first = take(root.string());
-  ASSERT_TRUE(first.held());
-  ::close(first.fd);  // what the system does when a crashed copy's process ends
-  open.clear();
-  EXPECT_TRUE(take(root.string()).held());
-}
-
-struct Refusal {
-  const char* name;
-  std::function<void(const fs::path& folder)> arrange;  // folder: <root>/support
-  int error;
-};
-
-class InstanceLockRefusals : public InstanceLockTest,
-                             public ::testing::WithParamInterface<Refusal> {};
-
-TEST_P(InstanceLockRefusals, NameTheSystemsReasonAndEndWithStatusTwo) {
-  const fs::path support = root / "support";
-  GetParam().arrange(support);
-  const InstanceLock lock = take(support.string());
-  ASSERT_FALSE(lock.held());
-  EXPECT_EQ(lock.error, GetParam().error);
-  EXPECT_EQ(report(lock.error),
-            std::make_pair(std::string("Padwarden could not acquire its per-user instance lock: ") +
-                               std::strerror(GetParam().error) + ".\n",
-                           2));
-}
-
-void lock_folder(const fs::path& s) { fs::create_directories(s / "Padwarden"); }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, InstanceLockRefusals,
-    ::testing::Values(Refusal{"SymbolicLink",
-                              [](const fs::path& s) {
-                                lock_folder(s);
-                                fs::create_symlink(s / "elsewhere",
-                                                   s / "Padwarden" / "instance.lock");
-                              },
-                              ELOOP},
-                      Refusal{"NamedPipe",
-                              [](const fs::path& s) {
-                                lock_folder(s);
-                                ASSERT_EQ(
-                                    ::mkfifo((s / "Padwarden" / "instance.lock").c_str(), 0600), 0);
-                              },
-                              EACCES},
-                      Refusal{"PlainFileWhereTheFolderBelongs",
-                              [](const fs::path& s) {
-                                fs::create_directories(s);
-                                std::fclose(std::fopen((s / "Padwarden").c_str(), "w"));
-                              },
-                              EACCES}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(InstanceLockTest, MissingSupportFolderIsENOENT) {
-  const InstanceLock lock = take(std::nullopt);
-  EXPECT_EQ(lock.error, ENOENT);
-  EXPECT_EQ(report(lock.error).second, 2);
-}
-
-TEST_F(InstanceLockTest, LockFileOfAnotherUserIsRefused) {
-  if (::getuid() != 0) GTEST_SKIP() << "needs root to give the file to another user";
-  const fs::path file = root / "Padwarden" / "instance.lock";
-  lock_folder(root);
-  std::fclose(std::fopen(file.c_str(), "w"));
-  ASSERT_EQ(::chown(file.c_str(), 65534, 65534), 0);
-  EXPECT_EQ(take(root.string()).error, EACCES);
-}
 
 // A delegate that looks around from inside the application's run.
 class StubDelegate final : public ApplicationDelegate {
@@ -147,34 +35,69 @@ class StubDelegate final : public ApplicationDelegate {
   std::function<void()> launched_;
 };
 
-using PadwardenMain = InstanceLockTest;
+class PadwardenMain : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string templ = (fs::temp_directory_path() / "padwarden-lock-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(templ.data()), nullptr);
+    root = templ;
+  }
+  void TearDown() override { fs::remove_all(root); }
+  // Whether another start could take the lock now (taking and giving it back at once).
+  bool lockFree() {
+    InstanceLock probe = acquire_instance_lock(root.string());
+    if (probe.held()) ::close(probe.fd);
+    return probe.held();
+  }
+  // Main's exit status and what it wrote on the error stream.
+  static std::pair<int, std::string> run(const std::optional<std::string>& folder,
+                                         const DelegateFactory& makeDelegate) {
+    char* text = nullptr;
+    size_t size = 0;
+    std::FILE* err = ::open_memstream(&text, &size);
+    sim::World world;
+    const int status = padwarden_main(folder, err, world.launch().application(), makeDelegate);
+    std::fclose(err);
+    std::string line(text, size);
+    std::free(text);
+    return {status, line};
+  }
 
-TEST_F(PadwardenMain, SecondCopyIsToldAndEndsWithStatusZeroWithoutADelegate) {
-  ASSERT_TRUE(take(root.string()).held());
-  EXPECT_EQ(fs::status(root / "Padwarden" / "instance.lock").permissions() & fs::perms::all,
-            fs::perms::owner_read | fs::perms::owner_write);
+  fs::path root;
+};
+
+TEST_F(PadwardenMain, AStartWithoutTheLockIsToldWhyAndMakesNoDelegate) {
   // flock locks belong to the open file, so a second open in this process competes like a
   // second copy of the program would.
-  sim::World world;
-  bool created = false;
-  const auto [text, status] = captured([&](std::FILE* err) {
-    return padwarden_main(root.string(), err, world.launch().application(), [&] {
-      created = true;
-      return std::make_shared<StubDelegate>([] {});
-    });
-  });
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(text, "Padwarden is already running.\n");
-  EXPECT_FALSE(created);
-  // Another user has a lock of their own.
-  EXPECT_TRUE(take((root / "bob").string()).held());
+  const InstanceLock first = acquire_instance_lock(root.string());
+  ASSERT_TRUE(first.held());
+  EXPECT_EQ(fs::status(root / "Padwarden" / "instance.lock").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  const struct {
+    std::optional<std::string> folder;
+    std::pair<int, std::string> told;
+  } cases[] = {
+      {root.string(), {0, "Padwarden is already running.\n"}},
+      {std::nullopt,
+       {2, "Padwarden could not acquire its per-user instance lock: No such file or directory.\n"}},
+  };
+  for (const auto& c : cases) {
+    bool created = false;
+    EXPECT_EQ(run(c.folder,
+                  [&] {
+                    created = true;
+                    return std::make_shared<StubDelegate>([] {});
+                  }),
+              c.told);
+    EXPECT_FALSE(created) << c.told.second;
+  }
+  ::close(first.fd);
 }
 
 TEST_F(PadwardenMain, HoldsTheLockForTheWholeRunAndOwnsTheDelegate) {
-  sim::World world;
   std::weak_ptr<ApplicationDelegate> made;
   bool ran = false;
-  const int status = padwarden_main(root.string(), stderr, world.launch().application(), [&] {
+  const auto [status, told] = run(root.string(), [&] {
     EXPECT_FALSE(lockFree()) << "the delegate comes only once the lock is held";
     auto delegate = std::make_shared<StubDelegate>([&] {
       ran = true;
@@ -185,6 +108,7 @@ TEST_F(PadwardenMain, HoldsTheLockForTheWholeRunAndOwnsTheDelegate) {
     return delegate;
   });
   EXPECT_EQ(status, 0);
+  EXPECT_EQ(told, "");
   EXPECT_TRUE(ran);
   EXPECT_TRUE(made.expired()) << "released after the run";
   EXPECT_TRUE(lockFree()) << "closed after the run";
