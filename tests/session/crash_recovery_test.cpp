@@ -123,13 +123,11 @@ TEST_F(CrashRecovery, LeaseFromTheBootBeforeIsDeletedAndNothingRestoredFromIt) {
 // A lease found at attachment while the keyboard holds a mapping of its own (not the
 // program's). Trusted, it would make that mapping a conflict; stale or corrupt, it is deleted
 // and the present mapping is simply the keyboard's original.
-void set(plist::Dictionary& record, const char* key, plist::Value value) {
-  record.insert_or_assign(key, std::move(value));
-}
-
+// One field of the record spoiled: set to `value`, or removed when there is none.
 struct UntrustedLease {
   const char* name;
-  void (*spoil)(plist::Dictionary& record);
+  const char* key;
+  std::optional<plist::Value> value;
 };
 
 class UntrustedLeases : public SessionWorld,
@@ -139,7 +137,11 @@ TEST_P(UntrustedLeases, AreDeletedAtAttachmentAndTheCurrentMappingIsTheOriginal)
   const plist::Value current = user_mapping(kKeypad5, 0x1E);
   plugKeyboard("kb1", current);
   plist::Dictionary record = *leaseFor("kb1", user_mapping(kCapsLock, 0xE0)).asDictionary();
-  GetParam().spoil(record);
+  if (GetParam().value) {
+    record.insert_or_assign(GetParam().key, *GetParam().value);
+  } else {
+    record.erase(GetParam().key);
+  }
   world.disk().values.insert_or_assign(leaseKey("kb1"), std::move(record));
 
   startSession("kb1");
@@ -155,30 +157,24 @@ TEST_P(UntrustedLeases, AreDeletedAtAttachmentAndTheCurrentMappingIsTheOriginal)
   EXPECT_EQ(mapping("kb1"), current);
 }
 
+const plist::Value kOriginalWithFloat = plist::Array{plist::Dictionary{
+    {"HIDKeyboardModifierMappingSrc", 30064771129.0},
+    {"HIDKeyboardModifierMappingDst", int64_t{30064771296}}}};
+
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     CrashRecovery, UntrustedLeases,
     ::testing::Values(
-        UntrustedLease{"OtherBoot",
-                       [](plist::Dictionary& r) { set(r, "BootSession", "1600000000.000000"); }},
-        UntrustedLease{
-            "OtherDevice",
-            [](plist::Dictionary& r) { set(r, "DeviceRegistryID", "00000000000fffff"); }},
-        UntrustedLease{
-            "OtherService",
-            [](plist::Dictionary& r) { set(r, "ServiceRegistryID", "00000000000fffff"); }},
-        UntrustedLease{"Version2", [](plist::Dictionary& r) { set(r, "Version", 2); }},
-        UntrustedLease{"VersionFloat", [](plist::Dictionary& r) { set(r, "Version", 1.0); }},
-        UntrustedLease{"BootSessionNumber", [](plist::Dictionary& r) { set(r, "BootSession", 7); }},
-        UntrustedLease{"OriginalWithFloat",
-                       [](plist::Dictionary& r) {
-                         set(r, "OriginalMapping",
-                             plist::Array{plist::Dictionary{
-                                 {"HIDKeyboardModifierMappingSrc", 30064771129.0},
-                                 {"HIDKeyboardModifierMappingDst", int64_t{30064771296}}}});
-                       }},
-        UntrustedLease{"MissingOriginal",
-                       [](plist::Dictionary& r) { r.erase("OriginalMapping"); }}),
+        UntrustedLease{"OtherBoot", "BootSession", plist::Value("1600000000.000000")},
+        UntrustedLease{"OtherDevice", "DeviceRegistryID", plist::Value("00000000000fffff")},
+        UntrustedLease{"OtherService", "ServiceRegistryID", plist::Value("00000000000fffff")},
+        UntrustedLease{"Version2", "Version", plist::Value(int64_t{2})},
+        UntrustedLease{"VersionFloat", "Version", plist::Value(1.0)},
+        UntrustedLease{"BootSessionNumber", "BootSession", plist::Value(int64_t{7})},
+        UntrustedLease{"OriginalWithFloat", "OriginalMapping", kOriginalWithFloat},
+        UntrustedLease{"MissingOriginal", "OriginalMapping", std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 // The control case: the same record, trusted, turns the foreign mapping into a conflict.
 TEST_F(CrashRecovery, ValidLeaseWithAForeignMappingOnTheServiceIsAConflict) {
