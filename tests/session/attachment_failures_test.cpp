@@ -51,17 +51,20 @@ plist::Value entry_with(plist::Value src) {
                            {"HIDKeyboardModifierMappingDst", int64_t{0x700000004}}};
 }
 
+const plist::Value kDestinationOnly =
+    plist::Array{plist::Dictionary{{"HIDKeyboardModifierMappingDst", int64_t{0x700000004}}}};
+
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Attachment, MalformedMappings,
-    ::testing::Values(MalformedMapping{"Dictionary",
-                                       plist::Dictionary{{"HIDKeyboardModifierMappingSrc", 1}}},
-                      MalformedMapping{"FloatEntry", plist::Array{entry_with(30064771129.0)}},
-                      MalformedMapping{"StringEntry", plist::Array{entry_with("0x700000039")}},
-                      MalformedMapping{"MissingSource", plist::Array{plist::Dictionary{
-                                                            {"HIDKeyboardModifierMappingDst",
-                                                             int64_t{0x700000004}}}}},
-                      MalformedMapping{"NumberNotArray", 42}),
+    ::testing::Values(
+        MalformedMapping{"Dictionary", plist::Dictionary{{"HIDKeyboardModifierMappingSrc", 1}}},
+        MalformedMapping{"FloatEntry", plist::Array{entry_with(30064771129.0)}},
+        MalformedMapping{"StringEntry", plist::Array{entry_with("0x700000039")}},
+        MalformedMapping{"MissingSource", kDestinationOnly},
+        MalformedMapping{"NumberNotArray", 42}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 class NumLockLEDs : public AttachmentRetries, public ::testing::WithParamInterface<size_t> {};
 
