@@ -1,5 +1,5 @@
-// Property-list values: equality, exact integer conversion, validity for the binary format and
-// the one-line rendering.
+// Property-list values: equality, exact integer conversion, validity for the binary format, the
+// one-line rendering, and how a stored value reads as a boolean.
 #include "platform/plist.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/preferences.h"
 
 namespace padwarden::plist {
 namespace {
@@ -72,14 +74,6 @@ TEST(PlistEquality, Table) {
   }
 }
 
-TEST(PlistValue, FindLooksUpDictionaryKeysOnly) {
-  const Value dict = Dictionary{{"a", 1}};
-  ASSERT_NE(dict.find("a"), nullptr);
-  EXPECT_EQ(*dict.find("a"), Value(1));
-  EXPECT_EQ(dict.find("b"), nullptr);
-  EXPECT_EQ(Value(Array{1}).find("a"), nullptr);
-}
-
 TEST(PlistValue, AsInt64OnlyWhenExact) {
   struct Case {
     const char* name;
@@ -104,6 +98,22 @@ TEST(PlistValue, AsInt64OnlyWhenExact) {
   for (const Case& c : cases) EXPECT_EQ(c.value.asInt64(), c.expected) << c.name;
   EXPECT_EQ(Value(3).asDouble(), 3.0);
   EXPECT_EQ(Value(true).asDouble(), std::nullopt);
+  const Value dict = Dictionary{{"a", 1}};
+  EXPECT_EQ(*dict.find("a"), Value(1));
+  EXPECT_EQ(dict.find("b"), nullptr);
+  EXPECT_EQ(Value(Array{1}).find("a"), nullptr);
+}
+
+// Strings: "YES" or "true" in any case, or a decimal integer that is not zero, trimmed.
+TEST(PreferenceValueAsBool, ReadsStoredValuesAsTheDefaultsDo) {
+  const std::optional<Value> truthy[] = {true,  -1,     0.5,    std::nan(""),
+                                         "YES", "yes",  "TRUE", "-3",
+                                         "+7",  "0010", " 1\t", "99999999999999999999"};
+  const std::optional<Value> falsy[] = {std::nullopt, false, 0,     -0.0,   "NO", "0",  "00",
+                                        "",           "1.5", "0x1", "yes!", "-",  "on", Data{1}};
+  for (const auto& v : truthy) EXPECT_TRUE(preference_value_as_bool(v)) << describe(*v);
+  for (const auto& v : falsy)
+    EXPECT_FALSE(preference_value_as_bool(v)) << (v ? describe(*v) : "none");
 }
 
 TEST(PlistValidity, Table) {
