@@ -1,5 +1,6 @@
 // The binary property-list format: round trips of every kind of value, the integer range, what
-// cannot be written, and hostile or broken input that must be refused without a crash.
+// cannot be written, and hostile or broken input that must be refused without a crash (random
+// corruption is left to the fuzz target).
 #include "platform/posix/binary_plist.h"
 
 #include <gtest/gtest.h>
@@ -34,10 +35,6 @@ bool identical(const Value& a, const Value& b) {
 
 std::optional<Value> decode(const Bytes& bytes) {
   return decode_binary_plist(bytes.data(), bytes.size());
-}
-
-std::optional<Value> round_trip(const Value& value) {
-  return decode(encode_binary_plist(value).value_or(Bytes{}));
 }
 
 Data all_bytes() {
@@ -92,7 +89,7 @@ TEST(BinaryPlist, ValuesRoundTripExactly) {
   for (const Value& value : values) {
     SCOPED_TRACE(describe(value));
     EXPECT_TRUE(binary_plist_can_encode(value));
-    const auto back = round_trip(value);
+    const auto back = decode(encode_binary_plist(value).value_or(Bytes{}));
     ASSERT_TRUE(back);
     EXPECT_TRUE(identical(*back, value)) << describe(*back);
   }
@@ -279,31 +276,6 @@ std::vector<std::pair<std::string, Bytes>> hostile_cases() {
 TEST(BinaryPlistDecode, HostileAndMalformedInputIsRefused) {
   EXPECT_FALSE(decode_binary_plist(nullptr, 0));
   for (const auto& [name, bytes] : hostile_cases()) EXPECT_FALSE(decode(bytes)) << name;
-}
-
-// Corrupting a valid file anywhere either is refused or gives a value that is itself valid and
-// writable; it never crashes (run under the sanitizers too).
-TEST(BinaryPlistDecode, CorruptedFilesNeverCrash) {
-  const auto original = encode_binary_plist(everything());
-  ASSERT_TRUE(original);
-  int decoded = 0;
-  const auto check = [&](const Bytes& bytes) {
-    const auto value = decode(bytes);
-    if (!value) return;
-    ++decoded;
-    EXPECT_TRUE(plist::CFPropertyListIsValid(*value, plist::Format::Binary));
-    const auto again = round_trip(*value);
-    ASSERT_TRUE(again) << describe(*value);
-    EXPECT_TRUE(identical(*again, *value));
-  };
-  for (size_t i = 0; i < original->size(); ++i) {
-    for (uint8_t byte : {uint8_t{0x00}, uint8_t{0xFF}, static_cast<uint8_t>((*original)[i] ^ 1)}) {
-      Bytes bytes = *original;
-      bytes[i] = byte;
-      check(bytes);
-    }
-  }
-  EXPECT_GT(decoded, 0) << "some corruptions (of payload bytes) still decode";
 }
 
 }  // namespace

@@ -1,8 +1,7 @@
 // The on-disk preferences store, on a real file system in a fresh folder per test: durability,
 // merging with other stores, atomic replacement, corrupt files, symbolic links and modes.
-// Failures are provoked for real where the file system allows it even as root (a folder or a
-// symbolic link at the file's path, the folder removed), and through the store's fault hook for
-// the steps it offers no other way to fail.
+// Failures are provoked for real where the file system allows it even as root, and through the
+// store's fault hook for the steps it offers no other way to fail.
 #include "platform/posix/file_preferences.h"
 
 #include <gtest/gtest.h>
@@ -20,7 +19,6 @@
 #include <optional>
 #include <set>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "platform/posix/binary_plist.h"
@@ -39,12 +37,12 @@ const std::string kLeaseKey = "MappingLease.0000000100000abc";
 
 Value lease(int64_t original) { return Dictionary{{"Version", 1}, {"Original", Array{original}}}; }
 
-std::string read_file(const fs::path& path) {
+std::string slurp(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
-void write_file(const fs::path& path, const std::string& content) {
+void put(const fs::path& path, const std::string& content) {
   std::ofstream(path, std::ios::binary) << content;
 }
 
@@ -53,14 +51,13 @@ std::string encoded(const Value& value) {
   return {bytes.begin(), bytes.end()};
 }
 
-// What the code run said on standard error.
-std::string stderr_of(const std::function<void()>& run) {
+// How many lines the code run wrote on standard error, and the text.
+std::pair<size_t, std::string> stderr_of(const std::function<void()>& run) {
   testing::internal::CaptureStderr();
   run();
-  return testing::internal::GetCapturedStderr();
+  const std::string text = testing::internal::GetCapturedStderr();
+  return {std::count(text.begin(), text.end(), '\n'), text};
 }
-
-size_t lines(const std::string& text) { return std::count(text.begin(), text.end(), '\n'); }
 
 mode_t mode_of(const fs::path& path) {
   struct stat st {};
@@ -75,10 +72,7 @@ class FilePreferencesTest : public testing::Test {
     folder = pattern;
     file = folder / "preferences.plist";
   }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(folder, ignored);
-  }
+  void TearDown() override { fs::remove_all(folder); }
 
   // The names in the folder, for checking that no temporary file is left behind.
   Names names() const {
@@ -86,16 +80,15 @@ class FilePreferencesTest : public testing::Test {
     for (const auto& entry : fs::directory_iterator(folder)) result.insert(entry.path().filename());
     return result;
   }
-  std::vector<std::string> aside_files(const std::string& fileName = "preferences.plist") const {
+  std::vector<std::string> aside(const std::string& fileName = "preferences.plist") const {
     std::vector<std::string> result;
     for (const std::string& name : names()) {
-      if (name.rfind(fileName + ".corrupt-", 0) == 0) result.push_back(name);
+      if (name.starts_with(fileName + ".corrupt-")) result.push_back(name);
     }
     return result;
   }
-
   std::optional<Value> stored(std::string_view key) const {
-    const std::string bytes = read_file(file);
+    const std::string bytes = slurp(file);
     const auto value =
         decode_binary_plist(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     const Value* found = value ? value->find(key) : nullptr;
@@ -108,12 +101,11 @@ class FilePreferencesTest : public testing::Test {
 
 // The old file's mode and a umask that would leave 0400 must not decide the new file's mode.
 TEST_F(FilePreferencesTest, SavedWritesReachAFreshStoreInAPrivateFile) {
-  write_file(file, encoded(Dictionary{{"Old", 1}}));
+  put(file, encoded(Dictionary{{"Old", 1}}));
   ::chmod(file.c_str(), 0644);
   const mode_t umask = ::umask(0277);
   {
     FilePreferences prefs(folder);
-    EXPECT_EQ(prefs.path(), file);
     EXPECT_EQ(prefs.objectForKey("Old"), Value(1));
     prefs.CFPreferencesSetAppValue(kLeaseKey, lease(0x700000039));
     EXPECT_TRUE(prefs.CFPreferencesAppSynchronize());
@@ -122,7 +114,6 @@ TEST_F(FilePreferencesTest, SavedWritesReachAFreshStoreInAPrivateFile) {
     EXPECT_EQ(stored("Enabled"), std::nullopt);
   }
   ::umask(umask);
-  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(file)));
   EXPECT_EQ(mode_of(file), 0600u);
   FilePreferences fresh(folder);
   EXPECT_EQ(fresh.CFPreferencesCopyAppValue(kLeaseKey), lease(0x700000039));
@@ -148,7 +139,7 @@ TEST_F(FilePreferencesTest, AnUnsavedWriteIsLostWhenTheProcessDiesAndASavedOneIs
 }
 
 TEST_F(FilePreferencesTest, ASynchronizeKeepsOurPendingChangesAndBringsInTheirOtherKeys) {
-  write_file(file, encoded(Dictionary{{kLeaseKey, lease(1)}, {"Gone", 1}}));
+  put(file, encoded(Dictionary{{kLeaseKey, lease(1)}, {"Gone", 1}}));
   FilePreferences ours(folder);
   FilePreferences theirs(folder);
   ours.CFPreferencesSetAppValue(kLeaseKey, lease(2));
@@ -166,25 +157,22 @@ TEST_F(FilePreferencesTest, ASynchronizeKeepsOurPendingChangesAndBringsInTheirOt
 TEST_F(FilePreferencesTest, EveryFailingStepKeepsThePendingChangesAndTheOldFile) {
   // Once renamed the file is in place, but without the folder's sync it may not survive a power
   // loss: the change stays pending and the next synchronize writes it again.
-  const std::pair<Step, bool> steps[] = {
-      {Step::ReadFile, false},      {Step::CreateTemporary, false}, {Step::WriteTemporary, false},
-      {Step::SyncTemporary, false}, {Step::Rename, false},          {Step::SyncFolder, true}};
-  for (const auto& [failing, renamed] : steps) {
+  for (const Step failing : {Step::ReadFile, Step::CreateTemporary, Step::WriteTemporary,
+                             Step::SyncTemporary, Step::Rename, Step::SyncFolder}) {
     SCOPED_TRACE(static_cast<int>(failing));
-    write_file(file, encoded(Dictionary{{"Enabled", true}}));
-    const std::string before = read_file(file);
+    put(file, encoded(Dictionary{{"Enabled", true}}));
+    const std::string before = slurp(file);
     bool fail = true;
-    const Step failingStep = failing;  // a lambda cannot capture a structured binding in C++20
     FilePreferences prefs(folder, "preferences.plist",
-                          [&](Step step) { return fail && step == failingStep; });
+                          [&](Step step) { return fail && step == failing; });
     prefs.setBool(false, "Enabled");
     EXPECT_FALSE(prefs.CFPreferencesAppSynchronize());
     EXPECT_TRUE(prefs.hasPendingChanges());
     EXPECT_EQ(prefs.objectForKey("Enabled"), Value(false)) << "the cache keeps the change";
-    if (renamed) {
+    if (failing == Step::SyncFolder) {
       EXPECT_EQ(stored("Enabled"), Value(false));
     } else {
-      EXPECT_EQ(read_file(file), before);
+      EXPECT_EQ(slurp(file), before);
     }
     EXPECT_EQ(names(), Names{"preferences.plist"}) << "temporary removed";
     fail = false;
@@ -196,53 +184,41 @@ TEST_F(FilePreferencesTest, EveryFailingStepKeepsThePendingChangesAndTheOldFile)
 
 TEST_F(FilePreferencesTest, AMissingFolderFailsUntilItIsBackAndTheEmptyPathNeverSaves) {
   FilePreferences nowhere{fs::path{}};
-  EXPECT_TRUE(nowhere.path().empty());
   nowhere.setBool(true, "Enabled");
   EXPECT_FALSE(nowhere.CFPreferencesAppSynchronize());
-
-  const fs::path inner = folder / "Padwarden";
-  FilePreferences prefs(inner);
+  FilePreferences prefs(folder / "inner");
   prefs.setBool(false, "Enabled");
   EXPECT_FALSE(prefs.CFPreferencesAppSynchronize());
-  EXPECT_TRUE(prefs.hasPendingChanges());
-  fs::create_directory(inner);
+  fs::create_directory(folder / "inner");
   EXPECT_TRUE(prefs.CFPreferencesAppSynchronize());
-  EXPECT_EQ(FilePreferences(inner).objectForKey("Enabled"), Value(false));
+  EXPECT_EQ(FilePreferences(folder / "inner").objectForKey("Enabled"), Value(false));
 }
 
-// Something other than a regular file at the file's path is never read, written through, replaced
-// or moved aside (as root too, nothing can be renamed over a folder); once it is gone, the
-// pending changes are saved.
+// A link to a file, a dangling link or a folder at the file's path is never read, written
+// through, replaced or moved aside; once it is gone, the pending changes are saved.
 TEST_F(FilePreferencesTest, ALinkOrFolderInPlaceOfTheFileIsLeftAlone) {
   const fs::path elsewhere = folder / "elsewhere.plist";
-  write_file(elsewhere, encoded(Dictionary{{"Enabled", false}}));
-  const std::string elsewhereBytes = read_file(elsewhere);
-  // What is at the file's path: where the link leads, or what the folder holds.
-  const auto what = [&] {
-    return fs::is_symlink(file) ? fs::read_symlink(file).string() : read_file(file / "inside");
-  };
-  // A link to a file, a dangling link, and (no target) a folder.
+  put(elsewhere, encoded(Dictionary{{"Enabled", false}}));
+  const std::string elsewhereBytes = slurp(elsewhere);
   for (const fs::path& target : {elsewhere, folder / "nowhere", fs::path()}) {
     SCOPED_TRACE(target);
     if (target.empty()) {
       fs::create_directory(file);
-      write_file(file / "inside", "keep me");
+      put(file / "inside", "keep me");
     } else {
       fs::create_symlink(target, file);
     }
-    const std::string before = what();
     std::optional<FilePreferences> prefs;
-    const std::string err = stderr_of([&] { prefs.emplace(folder); });
-    EXPECT_EQ(lines(err), 1u) << err;
-    EXPECT_EQ(err.find("symbolic link") != std::string::npos, fs::is_symlink(file)) << err;
+    const auto [lines, err] = stderr_of([&] { prefs.emplace(folder); });
+    EXPECT_EQ(lines, 1u) << err;
+    EXPECT_EQ(err.find("symbolic link") != std::string::npos, !target.empty()) << err;
     EXPECT_EQ(prefs->objectForKey("Enabled"), std::nullopt) << "not read through the link";
     prefs->setBool(true, "Enabled");
     EXPECT_FALSE(prefs->CFPreferencesAppSynchronize());
-    EXPECT_TRUE(prefs->hasPendingChanges());
-    EXPECT_EQ(what(), before);
-    EXPECT_EQ(read_file(elsewhere), elsewhereBytes);
+    EXPECT_EQ(target.empty() ? slurp(file / "inside") : fs::read_symlink(file).string(),
+              target.empty() ? "keep me" : target.string());
+    EXPECT_EQ(slurp(elsewhere), elsewhereBytes);
     EXPECT_EQ(names(), (Names{"preferences.plist", "elsewhere.plist"}));
-
     fs::remove_all(file);
     EXPECT_TRUE(prefs->CFPreferencesAppSynchronize());
     EXPECT_EQ(stored("Enabled"), Value(true));
@@ -250,6 +226,8 @@ TEST_F(FilePreferencesTest, ALinkOrFolderInPlaceOfTheFileIsLeftAlone) {
   }
 }
 
+// Found when opening, and again when someone writes it back before a synchronize, which then
+// saves in its place; every aside file keeps the corrupt bytes.
 TEST_F(FilePreferencesTest, ACorruptFileIsMovedAsideUnchangedWhenOpeningOrSynchronizing) {
   const std::pair<std::string, std::string> cases[] = {
       {"text", "this is not a property list"},
@@ -259,68 +237,55 @@ TEST_F(FilePreferencesTest, ACorruptFileIsMovedAsideUnchangedWhenOpeningOrSynchr
       {"xml array", "<plist version=\"1.0\"><array><true/></array></plist>"}};
   for (const auto& [name, content] : cases) {
     SCOPED_TRACE(name);
-    write_file(folder / name, content);
+    put(folder / name, content);
     std::optional<FilePreferences> prefs;
     const std::string fileName = name;  // a lambda cannot capture a structured binding in C++20
-    std::string err = stderr_of([&] { prefs.emplace(folder, fileName); });
+    const auto [lines, err] = stderr_of([&] { prefs.emplace(folder, fileName); });
     EXPECT_FALSE(fs::exists(folder / name));
-    ASSERT_EQ(aside_files(name).size(), 1u);
-    EXPECT_EQ(lines(err), 1u) << err;
-    EXPECT_NE(err.find((folder / aside_files(name)[0]).string()), std::string::npos) << err;
-
-    // Written again by someone else and found by a synchronize, which then saves in its place.
-    write_file(folder / name, content);
+    ASSERT_EQ(aside(name).size(), 1u);
+    EXPECT_EQ(lines, 1u) << err;
+    EXPECT_NE(err.find((folder / aside(name)[0]).string()), std::string::npos) << err;
+    put(folder / name, content);
     prefs->setBool(true, "Enabled");
-    bool saved = false;
-    err = stderr_of([&] { saved = prefs->CFPreferencesAppSynchronize(); });
-    EXPECT_TRUE(saved);
-    EXPECT_EQ(lines(err), 1u) << err;
+    EXPECT_EQ(stderr_of([&] { EXPECT_TRUE(prefs->CFPreferencesAppSynchronize()); }).first, 1u);
     EXPECT_TRUE(FilePreferences(folder, name).boolForKey("Enabled"));
-    ASSERT_EQ(aside_files(name).size(), 2u);
-    for (const std::string& aside : aside_files(name)) {
-      EXPECT_EQ(read_file(folder / aside), content) << "not deleted, not changed";
-    }
+    ASSERT_EQ(aside(name).size(), 2u);
+    for (const std::string& file : aside(name)) EXPECT_EQ(slurp(folder / file), content);
   }
-}
-
-// As `plutil -convert xml1` or an editor leaves the file.
-TEST_F(FilePreferencesTest, AFileWrittenAsXmlIsReadAndSavedBackInTheBinaryFormat) {
-  write_file(file,
-             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-             "<plist version=\"1.0\">\n<dict>\n"
-             "\t<key>Enabled</key>\n\t<false/>\n"
-             "\t<key>" + kLeaseKey + "</key>\n\t<dict>\n"
-             "\t\t<key>Original</key>\n\t\t<array><integer>7</integer></array>\n"
-             "\t\t<key>Version</key>\n\t\t<integer>1</integer>\n"
-             "\t</dict>\n</dict>\n</plist>\n");
-  std::optional<FilePreferences> prefs;
-  const std::string err = stderr_of([&] { prefs.emplace(folder); });
-  EXPECT_EQ(err, "") << "not set aside";
-  EXPECT_TRUE(aside_files().empty());
-  EXPECT_TRUE(prefs->objectForKey("Enabled"));
-  EXPECT_FALSE(prefs->boolForKey("Enabled"));
-  EXPECT_EQ(prefs->CFPreferencesCopyAppValue(kLeaseKey), lease(7));
-
-  prefs->setBool(true, "LogicalNumLockOn");
-  ASSERT_TRUE(prefs->CFPreferencesAppSynchronize());
-  EXPECT_TRUE(read_file(file).starts_with("bplist00"));
-  EXPECT_EQ(stored(kLeaseKey), lease(7));
-  EXPECT_EQ(stored("Enabled"), Value(false));
-  EXPECT_EQ(stored("LogicalNumLockOn"), Value(true));
-  EXPECT_EQ(names(), Names{"preferences.plist"});
 }
 
 TEST_F(FilePreferencesTest, AnEarlierAsideFileIsNeverReplaced) {
   // Aside files for this second and the next, in case the clock ticks meanwhile.
   const auto now = std::time(nullptr);
   for (auto t : {now, now + 1}) {
-    write_file(folder / ("preferences.plist.corrupt-" + std::to_string(t)), "earlier");
+    put(folder / ("preferences.plist.corrupt-" + std::to_string(t)), "earlier");
   }
-  write_file(file, "corrupt again");
-  EXPECT_EQ(lines(stderr_of([&] { FilePreferences prefs(folder); })), 1u);
+  put(file, "corrupt again");
+  EXPECT_EQ(stderr_of([&] { FilePreferences prefs(folder); }).first, 1u);
   std::multiset<std::string> contents;
-  for (const std::string& name : aside_files()) contents.insert(read_file(folder / name));
+  for (const std::string& name : aside()) contents.insert(slurp(folder / name));
   EXPECT_EQ(contents, (std::multiset<std::string>{"earlier", "earlier", "corrupt again"}));
+}
+
+// As a converter or an editor leaves the file.
+TEST_F(FilePreferencesTest, AFileWrittenAsXmlIsReadAndSavedBackInTheBinaryFormat) {
+  put(file,
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
+      "\t<key>Enabled</key>\n\t<false/>\n\t<key>" +
+          kLeaseKey +
+          "</key>\n\t<dict>\n"
+          "\t\t<key>Original</key><array><integer>7</integer></array>\n"
+          "\t\t<key>Version</key><integer>1</integer>\n\t</dict>\n</dict>\n</plist>\n");
+  std::optional<FilePreferences> prefs;
+  EXPECT_EQ(stderr_of([&] { prefs.emplace(folder); }).second, "") << "not set aside";
+  EXPECT_EQ(prefs->objectForKey("Enabled"), Value(false));
+  EXPECT_EQ(prefs->CFPreferencesCopyAppValue(kLeaseKey), lease(7));
+  prefs->setBool(true, "LogicalNumLockOn");
+  ASSERT_TRUE(prefs->CFPreferencesAppSynchronize());
+  EXPECT_TRUE(slurp(file).starts_with("bplist00"));
+  EXPECT_EQ(stored(kLeaseKey), lease(7));
+  EXPECT_EQ(stored("LogicalNumLockOn"), Value(true));
+  EXPECT_EQ(names(), Names{"preferences.plist"});
 }
 
 TEST_F(FilePreferencesTest, ValuesThatCannotBeWrittenAreDropped) {
@@ -334,31 +299,26 @@ TEST_F(FilePreferencesTest, ValuesThatCannotBeWrittenAreDropped) {
   EXPECT_EQ(prefs.CFPreferencesCopyAppValue(kLeaseKey), lease(1));
 }
 
-// Sets (or, given none, unsets) an environment variable until the end of the scope.
-struct ScopedEnv {
-  ScopedEnv(const char* name, const char* value) : name(name) {
-    if (const char* old = std::getenv(name)) saved = old;
-    set(value);
-  }
-  ~ScopedEnv() { set(saved ? saved->c_str() : nullptr); }
-  void set(const char* value) const { value ? ::setenv(name, value, 1) : ::unsetenv(name); }
-  const char* name;
-  std::optional<std::string> saved;
-};
-
 TEST_F(FilePreferencesTest, TheCurrentUsersStoreIsInTheXdgConfigFolderElseInDotConfig) {
-  ScopedEnv home("HOME", folder.c_str());
+  const auto saved = [](const char* name) {
+    const char* value = std::getenv(name);
+    return value ? std::optional<std::string>(value) : std::nullopt;
+  };
+  const auto home = saved("HOME"), xdg = saved("XDG_CONFIG_HOME");
+  ::setenv("HOME", folder.c_str(), 1);
   const fs::path config = folder / "config" / "deeper";
-  ScopedEnv xdg("XDG_CONFIG_HOME", config.c_str());
+  ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
   EXPECT_EQ(FilePreferences::forCurrentUser()->path(), config / "Padwarden" / "preferences.plist");
   EXPECT_EQ(mode_of(config / "Padwarden"), 0700u);
   EXPECT_EQ(mode_of(config), 0700u) << "missing parents are private too";
-  for (const char* other : {"relative/path", static_cast<const char*>(nullptr)}) {
-    xdg.set(other);  // a relative path is ignored, as XDG says
-    EXPECT_EQ(FilePreferences::currentUserFolder(), folder / ".config" / "Padwarden");
-  }
+  ::setenv("XDG_CONFIG_HOME", "relative/path", 1);  // ignored, as XDG says
+  EXPECT_EQ(FilePreferences::currentUserFolder(), folder / ".config" / "Padwarden");
+  ::unsetenv("XDG_CONFIG_HOME");
   EXPECT_EQ(FilePreferences::forCurrentUser()->folder(), folder / ".config" / "Padwarden");
   EXPECT_EQ(mode_of(folder / ".config" / "Padwarden"), 0700u);
+  for (const auto& [name, value] : {std::pair{"HOME", home}, {"XDG_CONFIG_HOME", xdg}}) {
+    value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
+  }
 }
 
 }  // namespace

@@ -32,27 +32,17 @@ std::string in_plist(const std::string& body) {
 
 TEST(XmlPlist, AConvertedPreferencesFileReadsBackEveryKind) {
   const std::string file = in_plist(
-      "<dict>\n"
-      "\t<key>Enabled</key>\n\t<true/>\n"
-      "\t<key>LogicalNumLockOn</key>\n\t<false/>\n"
-      "\t<key>MappingLease.0000000100000abc</key>\n\t<dict>\n"
-      "\t\t<key>Original</key>\n\t\t<array>\n\t\t\t<dict>\n"
-      "\t\t\t\t<key>HIDKeyboardModifierMappingDst</key>\n"
-      "\t\t\t\t<integer>30064771296</integer>\n"
-      "\t\t\t\t<key>HIDKeyboardModifierMappingSrc</key>\n"
-      "\t\t\t\t<integer>0x700000039</integer>\n"
-      "\t\t\t</dict>\n\t\t</array>\n"
-      "\t\t<key>Boot</key>\n\t\t<real>1700000000.25</real>\n"
+      "<dict>\n\t<key>Enabled</key>\n\t<true/>\n\t<key>Off</key><false/>\n"
+      "\t<key>Lease</key>\n\t<dict>\n\t\t<key>Original</key>\n\t\t<array>\n\t\t\t<dict>\n"
+      "\t\t\t\t<key>Dst</key>\n\t\t\t\t<integer>30064771296</integer>\n"
+      "\t\t\t\t<key>Src</key><integer>0x700000039</integer>\n\t\t\t</dict>\n\t\t</array>\n"
+      "\t\t<key>Boot</key><real>1700000000.25</real>\n"
       "\t\t<key>Stamp</key>\n\t\t<data>\n\t\tAAEC\n\t\t/w==\n\t\t</data>\n"
-      "\t\t<key>Name</key>\n\t\t<string>caf\xc3\xa9 &amp; &lt;kb&gt; &#x263A;</string>\n"
-      "\t\t<key>Negative</key>\n\t\t<integer>-9223372036854775808</integer>\n"
-      "\t\t<key>Empty</key>\n\t\t<string/>\n"
-      "\t\t<key>None</key>\n\t\t<array/>\n"
-      "\t</dict>\n"
-      "\t<key>Nothing</key>\n\t<dict/>\n"
-      "</dict>");
-  const Value entry = Dictionary{{"HIDKeyboardModifierMappingDst", int64_t{0x7000000E0}},
-                                 {"HIDKeyboardModifierMappingSrc", int64_t{0x700000039}}};
+      "\t\t<key>Name</key><string>caf\xc3\xa9 &amp; &lt;kb&gt; &#x263A;</string>\n"
+      "\t\t<key>Negative</key><integer>-9223372036854775808</integer>\n"
+      "\t\t<key>Empty</key><string/><key>None</key><array/>\n"
+      "\t</dict>\n\t<key>Nothing</key>\n\t<dict/>\n</dict>");
+  const Value entry = Dictionary{{"Dst", int64_t{0x7000000E0}}, {"Src", int64_t{0x700000039}}};
   const Value lease = Dictionary{{"Original", Array{entry}},
                                  {"Boot", 1700000000.25},
                                  {"Stamp", Data{0, 1, 2, 0xFF}},
@@ -60,13 +50,11 @@ TEST(XmlPlist, AConvertedPreferencesFileReadsBackEveryKind) {
                                  {"Negative", INT64_MIN},
                                  {"Empty", ""},
                                  {"None", Array{}}};
-  const Value expected = Dictionary{{"Enabled", true},
-                                    {"LogicalNumLockOn", false},
-                                    {"MappingLease.0000000100000abc", lease},
-                                    {"Nothing", Dictionary{}}};
   const std::optional<Value> read = decode(file);
   ASSERT_TRUE(read);
-  EXPECT_EQ(*read, expected);
+  EXPECT_EQ(
+      *read,
+      (Dictionary{{"Enabled", true}, {"Off", false}, {"Lease", lease}, {"Nothing", Dictionary{}}}));
   EXPECT_TRUE(binary_plist_can_encode(*read)) << "what is read can be written back";
 }
 
