@@ -14,65 +14,52 @@ namespace {
 using Reply = NSApplicationTerminateReply;
 
 // The platform's side of a termination: a request asks the delegate unless an answer is under
-// way; the delegate's answer may run nested requests (from the alert's modal loop); a held
-// request is made again later. Returns how each request ended.
+// way; the delegate's answer may make nested requests (from the alert's modal loop); a held
+// request is made again later, from the main queue.
 struct Platform {
   TerminationGate gate;
   std::vector<std::string> log;
-  std::vector<std::function<void()>> later;  // the main queue after the answer
+  std::vector<std::function<void()>> later;
 
   void request(const std::function<Reply()>& answer) {
-    if (!gate.enter()) {
-      log.push_back("held");
-      return;
-    }
+    if (!gate.enter()) return log.push_back("held");
     const Reply reply = answer();
     log.push_back(reply == Reply::NSTerminateNow ? "now" : "cancel");
     if (gate.leave(reply)) later.push_back([this, answer] { request(answer); });
   }
 };
 
-TEST(TerminationGate, AQuitReissuedInsideTheQuitAlertIsHeldAndMadeAgain) {
-  Platform platform;
-  bool stopped = false;
-  std::function<Reply()> delegate = [&] {
-    if (stopped) return Reply::NSTerminateNow;
-    // The alert is up; the cleanup finishes and its queued work re-issues the quit.
-    stopped = true;
-    platform.request(delegate);
-    return Reply::NSTerminateCancel;
-  };
-  platform.request(delegate);
-  EXPECT_EQ(platform.log, (std::vector<std::string>{"held", "cancel"}));
-  ASSERT_EQ(platform.later.size(), 1u);
-  platform.later.front()();
-  EXPECT_EQ(platform.log, (std::vector<std::string>{"held", "cancel", "now"}));
-  EXPECT_FALSE(platform.gate.answering());
-}
-
-TEST(TerminationGate, NothingIsHeldOrRepeatedWithoutANestedRequest) {
+TEST(TerminationGate, ANestedRequestIsHeldAndMadeAgainOnlyAfterACancel) {
   const struct {
-    Reply reply;
-    const char* logged;
-  } cases[] = {{Reply::NSTerminateNow, "now"}, {Reply::NSTerminateCancel, "cancel"}};
-  for (const auto& c : cases) {
-    Platform platform;
-    platform.request([&] { return c.reply; });
-    EXPECT_EQ(platform.log, (std::vector<std::string>{c.logged}));
-    EXPECT_TRUE(platform.later.empty());
-  }
-}
-
-TEST(TerminationGate, AHeldRequestIsDroppedWhenTheAnswerWasToTerminate) {
-  Platform platform;
-  std::function<Reply()> delegate = [&] {
-    platform.request([] { return Reply::NSTerminateNow; });
-    platform.request([] { return Reply::NSTerminateNow; });  // several collapse into one
-    return Reply::NSTerminateNow;
+    const char* name;
+    Reply first;
+    int nested;  // requests made while the first is answered; each answers "now" when asked
+    std::vector<std::string> log;
+  } cases[] = {
+      {"cancel, then the re-issued quit",
+       Reply::NSTerminateCancel,
+       2,
+       {"held", "held", "cancel", "now"}},
+      {"terminate drops what was held", Reply::NSTerminateNow, 2, {"held", "held", "now"}},
+      {"nothing nested: cancel", Reply::NSTerminateCancel, 0, {"cancel"}},
+      {"nothing nested: terminate", Reply::NSTerminateNow, 0, {"now"}},
   };
-  platform.request(delegate);
-  EXPECT_EQ(platform.log, (std::vector<std::string>{"held", "held", "now"}));
-  EXPECT_TRUE(platform.later.empty());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Platform platform;
+    bool asked = false;
+    std::function<Reply()> delegate = [&] {
+      if (asked) return Reply::NSTerminateNow;
+      asked = true;
+      for (int i = 0; i < c.nested; ++i) platform.request(delegate);
+      return c.first;
+    };
+    platform.request(delegate);
+    EXPECT_EQ(platform.later.size(), c.first == Reply::NSTerminateCancel && c.nested ? 1u : 0u);
+    for (size_t i = 0; i < platform.later.size(); ++i) platform.later[i]();
+    EXPECT_EQ(platform.log, c.log);
+    EXPECT_FALSE(platform.gate.answering());
+  }
 }
 
 }  // namespace
