@@ -24,38 +24,28 @@ namespace fs = std::filesystem;
 // else what is wrong and where.
 std::string Parse(const fs::path& path, bool* accept, std::vector<uint8_t>* bytes) {
   std::ifstream in(path);
-  std::string verdict, line;
-  for (int number = 1; std::getline(in, line); ++number) {
-    const std::string where = "line " + std::to_string(number) + ": ";
-    const std::string code = line.substr(0, line.find('#'));
-    if (code.find_first_not_of(" \t\r") == std::string::npos) {
-      if (verdict.empty() && line.find('#') != std::string::npos) {
-        verdict = line.substr(line.find('#'));
-        verdict.erase(verdict.find_last_not_of(" \t\r") + 1);
-        if (verdict != "# verdict: accept" && verdict != "# verdict: reject") {
-          return where + "the first comment must be '# verdict: accept' or '# verdict: reject'";
-        }
-        *accept = verdict == "# verdict: accept";
-      }
-      continue;
-    }
-    if (verdict.empty()) return where + "bytes before the verdict";
-    std::istringstream tokens(code);
+  std::string line;
+  std::getline(in, line);
+  if (line != "# verdict: accept" && line != "# verdict: reject") return "no verdict first";
+  *accept = line == "# verdict: accept";
+  for (int number = 2; std::getline(in, line); ++number) {
+    std::istringstream tokens(line.substr(0, line.find('#')));
     std::vector<uint8_t> item;
     for (std::string token; tokens >> token;) {
       if (token.size() != 2 || !std::all_of(token.begin(), token.end(),
                                             [](unsigned char c) { return std::isxdigit(c); })) {
-        return where + "'" + token + "' is not a two-digit hex byte";
+        return "line " + std::to_string(number) + ": '" + token + "' is not a hex byte";
       }
       item.push_back(static_cast<uint8_t>(std::stoul(token, nullptr, 16)));
     }
+    if (item.empty()) continue;
     // Long item: prefix, data size, tag, data. Short item: prefix and 0, 1, 2 or 4 bytes.
     const size_t want = item[0] == 0xFE ? (item.size() < 2 ? 0 : 3 + size_t{item[1]})
                                         : 1 + ((item[0] & 3) == 3 ? 4 : item[0] & 3);
-    if (want != item.size()) return where + "the line does not hold exactly one item";
+    if (want != item.size()) return "line " + std::to_string(number) + ": not one item";
     bytes->insert(bytes->end(), item.begin(), item.end());
   }
-  return verdict.empty() ? "no verdict" : bytes->empty() ? "no descriptor bytes" : "";
+  return bytes->empty() ? "no descriptor bytes" : "";
 }
 
 TEST(DescriptorCorpusTest, EveryDescriptorGetsItsVerdict) {

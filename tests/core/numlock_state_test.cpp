@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <random>
+#include <tuple>
 
 namespace {
 
@@ -30,12 +31,11 @@ void ExpectConsistent(const numlock_state& s) {
 }
 
 void ExpectRecord(const numlock_state& got, const numlock_state& want) {
-  EXPECT_EQ(got.logical_on, want.logical_on);
-  EXPECT_EQ(got.num_lock_down, want.num_lock_down);
-  EXPECT_EQ(got.shift_held, want.shift_held);
-  EXPECT_EQ(got.effective_numeric_mode, want.effective_numeric_mode);
-  EXPECT_EQ(got.applied_numeric_mode, want.applied_numeric_mode);
-  EXPECT_EQ(got.mapped_keys_down, want.mapped_keys_down);
+  const auto fields = [](const numlock_state& s) {
+    return std::tuple(s.logical_on, s.num_lock_down, s.shift_held, s.effective_numeric_mode,
+                      s.applied_numeric_mode, s.mapped_keys_down);
+  };
+  EXPECT_EQ(fields(got), fields(want));
 }
 
 // One update from a record as the session may leave it (including applied != effective after
