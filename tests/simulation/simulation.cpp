@@ -38,56 +38,36 @@ constexpr std::array<const char*, 20> kFaultOps{"IOHIDManagerCreate",
                                                 "malloc",
                                                 "sysctl"};
 
-// How often each kind of event happens, out of the total.
-constexpr std::array<uint32_t, static_cast<size_t>(EventKind::Count)> kWeights{
-    6,   // Plug
-    3,   // Unplug
-    12,  // Press
-    10,  // Release
-    20,  // Tap
-    8,   // Click
-    2,   // Permission
-    3,   // ForeignMapping
-    1,   // Sleep
-    1,   // Wake
-    2,   // Crash
-    4,   // Launch
-    1,   // Reboot
-    12,  // Wait
-    4,   // Fault
-    3,   // ClearFaults
-    2,   // CrashAtCall
+// Each kind of event: its name, and how often it happens out of the total, before mix 6 and
+// from it (when other programs' mappings come more often, and so do faults). A synchronize
+// that lies (answers true, saves nothing) is left out: no program can tell it from a real save,
+// so the rules would flag what nobody can prevent. The preferences-fault tests cover it with
+// the property that does hold: nothing changes without a lease that reads back equal, and the
+// next run puts things right where the record survived.
+struct Kind {
+  const char* name;
+  uint32_t weight;
+  uint32_t weightFromMix6;
 };
-// From mix 6 other programs' mappings come more often, and so do faults.
-constexpr std::array<uint32_t, static_cast<size_t>(EventKind::Count)> kWeightsFromMix6{
-    6, 3, 12, 10, 20, 8, 2, 8, 1, 1, 2, 4, 1, 12, 5, 3, 2};
-// A synchronize that lies (answers true, saves nothing) is left out: no program can tell it
-// from a real save, so the rules would flag what nobody can prevent. The preferences-fault
-// tests cover it with the property that does hold: nothing changes without a lease that reads
-// back equal, and the next run puts things right where the record survived.
-
-constexpr const char* kKindNames[] = {"plug",          "unplug",
-                                      "press",         "release",
-                                      "tap",           "click",
-                                      "permission",    "foreign-mapping",
-                                      "sleep",         "wake",
-                                      "crash",         "launch",
-                                      "reboot",        "wait",
-                                      "fault",         "clear-faults",
-                                      "crash-at-call", "lying-synchronize"};
-
-std::optional<plist::Value> foreign_mapping(uint8_t which) {
-  auto entry = [](int64_t source, int64_t destination) {
-    return plist::Value(plist::Dictionary{{kIOHIDKeyboardModifierMappingSrcKey, source},
-                                          {kIOHIDKeyboardModifierMappingDstKey, destination}});
-  };
-  switch (which % 4) {
-    case 0: return std::nullopt;
-    case 1: return plist::Value(plist::Array{});
-    case 2: return plist::Value(plist::Array{entry(0x700000039, 0x7000000E0)});
-    default: return plist::Value(plist::Array{entry(0x700000004, 0x700000005)});
-  }
-}
+constexpr std::array<Kind, static_cast<size_t>(EventKind::Count)> kKinds{{
+    {"plug", 6, 6},
+    {"unplug", 3, 3},
+    {"press", 12, 12},
+    {"release", 10, 10},
+    {"tap", 20, 20},
+    {"click", 8, 8},
+    {"permission", 2, 2},
+    {"foreign-mapping", 3, 8},
+    {"sleep", 1, 1},
+    {"wake", 1, 1},
+    {"crash", 2, 2},
+    {"launch", 4, 4},
+    {"reboot", 1, 1},
+    {"wait", 12, 12},
+    {"fault", 4, 5},
+    {"clear-faults", 3, 3},
+    {"crash-at-call", 2, 2},
+}};
 
 // Values no keyboard mapping should hold, which the program must leave alone.
 plist::Value ill_formed_mapping(uint8_t which) {
@@ -112,8 +92,8 @@ std::string describe(const std::optional<plist::Value>& value) {
 
 std::string describe(const Event& event) {
   char text[64];
-  std::snprintf(text, sizeof text, "%s %u %u", kKindNames[static_cast<size_t>(event.kind)], event.a,
-                event.b);
+  std::snprintf(text, sizeof text, "%s %u %u", kKinds[static_cast<size_t>(event.kind)].name,
+                event.a, event.b);
   return text;
 }
 
@@ -136,12 +116,14 @@ Random::Random(uint64_t seed, int mix)
 uint64_t Random::next() { return mix64(state_ += kGoldenGamma); }
 
 Event random_event(Random& random) {
-  const auto& weights = random.mix() >= 6 ? kWeightsFromMix6 : kWeights;
+  auto weight = [&random](const Kind& kind) {
+    return random.mix() >= 6 ? kind.weightFromMix6 : kind.weight;
+  };
   uint32_t total = 0;
-  for (uint32_t weight : weights) total += weight;
+  for (const Kind& kind : kKinds) total += weight(kind);
   uint32_t pick = random.below(total);
   size_t kind = 0;
-  while (pick >= weights[kind]) pick -= weights[kind++];
+  while (pick >= weight(kKinds[kind])) pick -= weight(kKinds[kind++]);
   const uint64_t bits = random.next();
   return Event{static_cast<EventKind>(kind), static_cast<uint8_t>(bits),
                static_cast<uint8_t>(bits >> 8)};
@@ -307,8 +289,9 @@ void Simulation::foreignMapping(const Event& event) {
   if (!world_.isPlugged(name)) return;
   const uint8_t variant = (event.a >> 2) % 8;
   if (mix_ < 6) {
-    std::optional<plist::Value> value =
-        mix_ >= 2 && variant == 7 ? ill_formed_mapping(event.b) : foreign_mapping(event.b);
+    std::optional<plist::Value> value = mix_ >= 2 && variant == 7
+                                            ? ill_formed_mapping(event.b)
+                                            : lookalike_mapping(event.b % 4, std::nullopt);
     if (mix_ >= 5 && variant == 6) {
       if (rules_.storedLease(name)) return;
       value = event.b % 2 ? testing::numeric_mode_mapping() : testing::navigation_mode_mapping();
@@ -432,9 +415,7 @@ std::optional<std::string> Simulation::heal() {
   for (int second = 0; second < 30 && world_.process(); ++second) {
     auto delegate = delegate_.lock();
     if (!delegate || !delegate->terminationRequested()) break;
-    for (size_t slot = 0; slot < kSlots; ++slot) {
-      if (world_.isPlugged(keyboardName(slot))) world_.tap(keyboardName(slot), 0x04);
-    }
+    tapEveryKeyboard();
     world_.advance(1);
   }
   if (auto problem = check()) return problem;
@@ -445,19 +426,14 @@ std::optional<std::string> Simulation::heal() {
   // in the menu: that takes effect by itself (a refusal that the system's check did not explain
   // is retried after a while).
   world_.setPermission(sim::InputMonitoring::Denied);
-  for (size_t slot = 0; slot < kSlots; ++slot) {
-    if (world_.isPlugged(keyboardName(slot))) world_.tap(keyboardName(slot), 0x04);
-  }
+  tapEveryKeyboard();
   world_.advance(kDiscoveryTimerInterval);
   if (auto problem = check()) return problem;
   world_.setPermission(sim::InputMonitoring::Granted);
   world_.advance((kRefusedAccessRetryPasses + 1) * kDiscoveryTimerInterval + 12);
   if (auto problem = check()) return problem;
   if (!world_.process()) return std::string("Padwarden ended while healing, before any key");
-  for (size_t slot = 0; slot < kSlots; ++slot) {
-    if (world_.isPlugged(keyboardName(slot))) world_.tap(keyboardName(slot), 0x04);
-    world_.runDue();
-  }
+  tapEveryKeyboard(/*settleEach=*/true);
   world_.advance(12);
   if (auto problem = check()) return problem;
 
@@ -519,6 +495,14 @@ std::optional<std::string> Simulation::heal() {
     }
   }
   return std::nullopt;
+}
+
+void Simulation::tapEveryKeyboard(bool settleEach) {
+  for (size_t slot = 0; slot < kSlots; ++slot) {
+    if (!world_.isPlugged(keyboardName(slot))) continue;
+    world_.tap(keyboardName(slot), 0x04);
+    if (settleEach) world_.runDue();
+  }
 }
 
 bool Simulation::handedBack(size_t slot, size_t service) const {

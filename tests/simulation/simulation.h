@@ -126,6 +126,9 @@ class Simulation {
   std::optional<std::string> checkMenu();
   std::string keyboardName(size_t slot) const;
   bool supported(size_t slot) const;
+  // A key on every keyboard plugged in, so that each sends a report (`settleEach`: each handled
+  // before the next keyboard's).
+  void tapEveryKeyboard(bool settleEach = false);
   // Whether the service holds its own mapping once the program has quit.
   bool handedBack(size_t slot, size_t service) const;
 
