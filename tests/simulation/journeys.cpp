@@ -1,6 +1,7 @@
 #include "tests/simulation/journeys.h"
 
 #include "platform/hid.h"
+#include "tests/simulation/simulation.h"
 
 namespace padwarden::testing {
 
@@ -36,12 +37,7 @@ Rig::Rig() { world.setPermission(sim::InputMonitoring::Granted); }
 Rig::~Rig() = default;
 
 void Rig::launch() {
-  sim::Process& process = world.launch();
-  auto delegate = PadwardenAppDelegate::create(process.platform(), process.applicationPlatform());
-  process.retain(delegate);
-  process.application().setDelegate(delegate);
-  delegate_ = delegate;
-  process.application().run();
+  delegate_ = simulation::launch_padwarden(world);
   world.runDue();
 }
 

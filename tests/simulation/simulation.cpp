@@ -138,22 +138,15 @@ std::vector<Event> events_from_bytes(const uint8_t* data, size_t size) {
   return events;
 }
 
-Simulation::Simulation(int mix)
-    : mix_(mix),
-      kinds_(kSlots, 0),
-      held_(kSlots),
-      foreignSinceProgram_(kSlots, false),
-      programService_(kSlots, 0),
-      seized_(kSlots, false),
-      pastOriginals_(kSlots) {
+Simulation::Simulation(int mix) : mix_(mix), slots_(kSlots) {
   world_.observeMappingWrites([this](const sim::MappingWrite& write) {
     const size_t slot = static_cast<size_t>(write.keyboard.back() - '0');
     if (slot >= kSlots) return;
     if (write.writer == sim::MappingWriter::Program) {
-      programService_[slot] = write.serviceIndex;
-      foreignSinceProgram_[slot] = false;
-    } else if (write.serviceIndex == programService_[slot]) {
-      foreignSinceProgram_[slot] = true;
+      slots_[slot].programService = write.serviceIndex;
+      slots_[slot].foreignSinceProgram = false;
+    } else if (write.serviceIndex == slots_[slot].programService) {
+      slots_[slot].foreignSinceProgram = true;
     }
   });
 }
@@ -164,20 +157,23 @@ std::string Simulation::keyboardName(size_t slot) const { return "kb" + std::to_
 
 // Kinds 5 and 6 (from mix 6): a USB keyboard with a second service that is not its own, and
 // one with two services that both match it (which no program can tell apart).
-bool Simulation::supported(size_t slot) const { return kinds_[slot] <= 2 || kinds_[slot] == 5; }
+bool Simulation::supported(size_t slot) const {
+  return slots_[slot].kind <= 2 || slots_[slot].kind == 5;
+}
 
-void Simulation::launch() {
-  sim::Process& process = world_.launch();
+std::weak_ptr<PadwardenAppDelegate> launch_padwarden(sim::World& world) {
+  sim::Process& process = world.launch();
   auto delegate = PadwardenAppDelegate::create(process.platform(), process.applicationPlatform());
   process.retain(delegate);
   process.application().setDelegate(delegate);
-  delegate_ = delegate;
   process.application().run();
+  return delegate;
 }
 
 std::optional<std::string> Simulation::play(const Event& event) {
   const size_t slot = event.a % kSlots;
   const std::string name = keyboardName(slot);
+  Slot& at = slots_[slot];
   sim::CallRecorder& recorder = world_.recorder();
   sim::Process* process = world_.process();
   switch (event.kind) {
@@ -185,30 +181,30 @@ std::optional<std::string> Simulation::play(const Event& event) {
     case EventKind::Unplug:
       if (mix_ >= 2 && (event.a >> 2) % 8 == 7) {
         // Another program seizes the keyboard for itself, or lets it go.
-        seized_[slot] = !seized_[slot];
-        world_.setHeldExclusively(name, seized_[slot]);
+        at.seized = !at.seized;
+        world_.setHeldExclusively(name, at.seized);
         break;
       }
-      held_[slot].clear();
+      at.held.clear();
       world_.unplug(name);
       break;
     case EventKind::Press:
     case EventKind::Tap: {
       if (!world_.isPlugged(name)) break;
       const uint8_t key = kKeys[event.b % kKeys.size()];
-      if (world_.press(name, key)) held_[slot].push_back(key);
+      if (world_.press(name, key)) at.held.push_back(key);
       if (event.kind == EventKind::Tap) {
         world_.runDue();
         world_.release(name, key);
-        std::erase(held_[slot], key);
+        std::erase(at.held, key);
       }
       break;
     }
     case EventKind::Release: {
-      if (held_[slot].empty()) break;
-      const uint8_t key = held_[slot][event.b % held_[slot].size()];
+      if (at.held.empty()) break;
+      const uint8_t key = at.held[event.b % at.held.size()];
       world_.release(name, key);
-      std::erase(held_[slot], key);
+      std::erase(at.held, key);
       break;
     }
     case EventKind::Click:
@@ -229,13 +225,15 @@ std::optional<std::string> Simulation::play(const Event& event) {
     case EventKind::Wake: world_.wake(); break;
     case EventKind::Crash: world_.crash(); break;
     case EventKind::Launch:
-      if (!process) launch();
+      if (!process) delegate_ = launch_padwarden(world_);
       break;
     case EventKind::Reboot:
       world_.reboot(5);
       for (auto& [keyboard, original] : trueOriginal_) original.reset();
-      for (auto& past : pastOriginals_) past = {std::nullopt};
-      for (auto& keys : held_) keys.clear();
+      for (Slot& each : slots_) {
+        each.pastOriginals = {std::nullopt};
+        each.held.clear();
+      }
       break;
     case EventKind::Wait: world_.advance(kWaits[event.a % kWaits.size()]); break;
     case EventKind::Fault: {
@@ -273,13 +271,9 @@ void Simulation::plug(size_t slot, uint8_t choice) {
                                        : sim::usb_keyboard(name);
   if (kind >= 5) spec.services.emplace_back();
   if (kind == 5) spec.services.back().placement = sim::ServicePlacement::Elsewhere;
-  kinds_[slot] = kind;
-  held_[slot].clear();
+  slots_[slot] = Slot{};
+  slots_[slot].kind = kind;
   trueOriginal_[name] = std::nullopt;
-  pastOriginals_[slot] = {std::nullopt};
-  foreignSinceProgram_[slot] = false;
-  programService_[slot] = 0;
-  seized_[slot] = false;
   world_.plug(std::move(spec));
 }
 
@@ -312,8 +306,7 @@ void Simulation::foreignMapping(const Event& event) {
     // In the middle of whatever the program does next.
     const uint8_t which = static_cast<uint8_t>((event.b & 7) | ((event.a >> 5) & 1) << 3);
     const size_t service = (event.a >> 7) % services;
-    writeForeignAtCall(slot, service,
-                       lookalike_mapping(which, rules_.trueOriginal(name, service)),
+    writeForeignAtCall(slot, service, lookalike_mapping(which, rules_.trueOriginal(name, service)),
                        1 + (event.b >> 3), (event.a >> 6) & 1);
   } else {
     const size_t service = (event.b >> 4) % services;
@@ -327,7 +320,7 @@ void Simulation::writeForeign(size_t slot, size_t service,
   if (testing::is_program_mapping(value) && rules_.storedLease(name)) return;
   if (service == 0) {
     trueOriginal_[name] = value;
-    pastOriginals_[slot].push_back(value);
+    slots_[slot].pastOriginals.push_back(value);
   }
   world_.setUserKeyMapping(name, service, value);
 }
@@ -384,8 +377,9 @@ std::optional<std::string> Simulation::checkMenu() {
     for (size_t slot = 0; slot < kSlots; ++slot) {
       const std::string name = keyboardName(slot);
       const std::optional<uint64_t> id = world_.deviceRegistryID(name);
-      if (!id || registry_id_string(*id) != registryID || foreignSinceProgram_[slot]) continue;
-      if (!testing::identical(world_.userKeyMapping(name, programService_[slot]),
+      if (!id || registry_id_string(*id) != registryID || slots_[slot].foreignSinceProgram)
+        continue;
+      if (!testing::identical(world_.userKeyMapping(name, slots_[slot].programService),
                               testing::mode_mapping(session->effectiveNumericMode()))) {
         return "\"Mapping: active\" while " + name + " does not carry its mode's mapping";
       }
@@ -400,12 +394,12 @@ std::optional<std::string> Simulation::heal() {
   recorder.clearActions();
   recorder.crashAfterCall(std::nullopt);
   for (size_t slot = 0; slot < kSlots; ++slot) {
-    for (uint8_t key : held_[slot]) world_.release(keyboardName(slot), key);
-    held_[slot].clear();
+    for (uint8_t key : slots_[slot].held) world_.release(keyboardName(slot), key);
+    slots_[slot].held.clear();
   }
   world_.setPermission(sim::InputMonitoring::Granted);
   for (size_t slot = 0; slot < kSlots; ++slot) {
-    seized_[slot] = false;
+    slots_[slot].seized = false;
     world_.setHeldExclusively(keyboardName(slot), false);
   }
   world_.wake();
@@ -419,7 +413,7 @@ std::optional<std::string> Simulation::heal() {
     world_.advance(1);
   }
   if (auto problem = check()) return problem;
-  if (!world_.process()) launch();
+  if (!world_.process()) delegate_ = launch_padwarden(world_);
   world_.runDue();
   if (auto problem = check()) return problem;
   // The user withdraws Input Monitoring and allows it again in System Settings, choosing nothing
@@ -447,8 +441,8 @@ std::optional<std::string> Simulation::heal() {
   }
   for (const auto& [key, session] : delegate->controller()->sessions()) {
     if (!session->inputMonitoringGranted()) {
-      return "keyboard " + key + " still waits for Input Monitoring after healing: " +
-             session->connectionSummary();
+      return "keyboard " + key +
+             " still waits for Input Monitoring after healing: " + session->connectionSummary();
     }
   }
   if (delegate->controller()->isCleanupPending()) {
@@ -513,7 +507,7 @@ bool Simulation::handedBack(size_t slot, size_t service) const {
   // A removal by another program cannot be told from a failed read: the record's original
   // comes back then, never anything the keyboard did not have.
   if (service != 0 || testing::is_program_mapping(mapping) || original) return false;
-  for (const auto& past : pastOriginals_[slot]) {
+  for (const auto& past : slots_[slot].pastOriginals) {
     if (testing::stands_for_original(mapping, past)) return true;
   }
   return false;

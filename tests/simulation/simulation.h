@@ -90,6 +90,9 @@ Event random_event(Random& random);
 // Events from raw bytes (three a piece), for the fuzz target.
 std::vector<Event> events_from_bytes(const uint8_t* data, size_t size);
 
+// Launches Padwarden in the world as its main does, answering its delegate.
+std::weak_ptr<PadwardenAppDelegate> launch_padwarden(sim::World& world);
+
 class Simulation {
  public:
   explicit Simulation(int mix = kLatestMix);
@@ -111,7 +114,6 @@ class Simulation {
   std::shared_ptr<PadwardenAppDelegate> delegate() const { return delegate_.lock(); }
 
  private:
-  void launch();
   void plug(size_t slot, uint8_t choice);
   void foreignMapping(const Event& event);
   // Another program writes the value (none: removes it) on the keyboard's service, as the
@@ -137,18 +139,21 @@ class Simulation {
   testing::TrueOriginals trueOriginal_;
   testing::SafetyRules rules_{world_, trueOriginal_};
   std::weak_ptr<PadwardenAppDelegate> delegate_;
-  // Per keyboard slot: the kind last plugged, the keys held down, whether another party wrote
-  // the mapping of the service the program last wrote since it did, and which service that is
-  // (a failed read can leave one of two matching services looking like the only one).
-  std::vector<uint8_t> kinds_;
-  std::vector<std::vector<uint8_t>> held_;
-  std::vector<bool> foreignSinceProgram_;
-  std::vector<size_t> programService_;
-  // Whether another program holds the keyboard exclusively.
-  std::vector<bool> seized_;
-  // Every value that was the keyboard's own since it was plugged: where nothing can be read,
-  // a restore puts back the one the record names, even if another program removed it since.
-  std::vector<std::vector<std::optional<plist::Value>>> pastOriginals_;
+  // What is known of a keyboard slot: the kind last plugged, the keys held down, whether
+  // another party wrote the mapping of the service the program last wrote since it did, and
+  // which service that is (a failed read can leave one of two matching services looking like
+  // the only one), and whether another program holds the keyboard exclusively.
+  struct Slot {
+    uint8_t kind = 0;
+    std::vector<uint8_t> held;
+    bool foreignSinceProgram = false;
+    size_t programService = 0;
+    bool seized = false;
+    // Every value that was the keyboard's own since it was plugged: where nothing can be read,
+    // a restore puts back the one the record names, even if another program removed it since.
+    std::vector<std::optional<plist::Value>> pastOriginals{std::nullopt};
+  };
+  std::vector<Slot> slots_;
   uint64_t hash_ = 1469598103934665603ull;
 };
 
