@@ -42,6 +42,10 @@ struct CallRange {
   std::vector<sim::Call> calls;  // the journey's calls
   uint64_t size() const { return last - first + 1; }
   size_t count(std::string_view op) const { return std::ranges::count(calls, op, &sim::Call::op); }
+  std::string describe(uint64_t index) const {
+    const sim::Call& call = calls[index - first];
+    return call.op + " " + call.detail;
+  }
 };
 
 CallRange record(const Journey& journey) {
@@ -52,13 +56,6 @@ CallRange record(const Journey& journey) {
   std::ranges::copy_if(rig.world.recorder().trace(), std::back_inserter(range.calls),
                        [&range](const sim::Call& call) { return call.index >= range.first; });
   return range;
-}
-
-std::string op_of(const CallRange& range, uint64_t index) {
-  for (const sim::Call& call : range.calls) {
-    if (call.index == index) return call.op + " " + call.detail;
-  }
-  return "?";
 }
 
 // Every text the program can show, from the headers that hold them, as patterns (a "%..."
@@ -127,7 +124,7 @@ TEST_P(EveryPoint, CrashAfterEachCallThenRecover) {
   ASSERT_GT(range_.last, range_.first);
   for (uint64_t k = range_.first; k <= range_.last; ++k) {
     EXPECT_TRUE(recovers(crash_after(k)))
-        << "crash after call " << k << " (" << op_of(range_, k) << ")";
+        << "crash after call " << k << " (" << range_.describe(k) << ")";
   }
   RecordProperty("crash_points", static_cast<int>(range_.size()));
 }
@@ -146,8 +143,8 @@ TEST_P(EveryPoint, SecondCrashDuringRecovery) {
         rig.recover(/*keepCrashPoint=*/true);
       };
       EXPECT_TRUE(recovers(crash_after(k), crashAgain))
-          << "crash after call " << k << " (" << op_of(range_, k) << "), then after recovery call "
-          << j;
+          << "crash after call " << k << " (" << range_.describe(k)
+          << "), then after recovery call " << j;
     }
   }
   RecordProperty("second_crash_points", points);
@@ -216,7 +213,7 @@ TEST_P(EveryPoint, AnotherProgramWritesBeforeEachCall) {
             });
       };
       EXPECT_TRUE(recovers(writeBefore)) << "another program " << v.what << " before call " << k
-                                         << " (" << op_of(range_, k) << ")";
+                                         << " (" << range_.describe(k) << ")";
     }
   }
   RecordProperty("foreign_write_points", static_cast<int>(3 * range_.size()));
@@ -284,6 +281,16 @@ TEST_P(EveryPoint, LyingSynchronizeThenCrash) {
   RecordProperty("lying_synchronize_points", static_cast<int>(synchronizes));
 }
 
+// A quit must leave kb1 holding `expected`, with no record and no rule broken.
+void expect_quit_hands_back(Rig& rig, const plist::Value& expected) {
+  rig.click("Quit Padwarden");
+  rig.world.advance(2);
+  EXPECT_EQ(rig.rules.takeViolations(), std::vector<std::string>{});
+  EXPECT_FALSE(rig.running());
+  EXPECT_EQ(rig.world.userKeyMapping("kb1"), expected);
+  EXPECT_FALSE(rig.rules.storedLease("kb1"));
+}
+
 // The store lost the record of a mapping the program had installed. Nothing tells that from a
 // value another program set, so the next run takes it for the keyboard's own: it installs its
 // mappings over it under a record naming it and gives it back exactly.
@@ -300,12 +307,7 @@ TEST(StoreLostTheRecord, MappingFoundWithoutARecordIsTheKeyboardsOwn) {
   const std::optional<plist::Value> lease = rig.rules.storedLease("kb1");
   ASSERT_TRUE(lease);
   EXPECT_EQ(*lease->find(kLeaseOriginalMappingKey), leftBehind);
-  rig.click("Quit Padwarden");
-  rig.world.advance(2);
-  EXPECT_EQ(rig.rules.takeViolations(), std::vector<std::string>{});
-  EXPECT_FALSE(rig.running());
-  EXPECT_EQ(rig.world.userKeyMapping("kb1"), leftBehind);
-  EXPECT_FALSE(rig.rules.storedLease("kb1"));
+  expect_quit_hands_back(rig, leftBehind);
 }
 
 // The same, and another program sets its own value before the keyboard's first report: its
@@ -322,12 +324,7 @@ TEST(StoreLostTheRecord, AnotherProgramsValueBeforeTheFirstReportIsLeftAlone) {
   rig.world.setUserKeyMapping("kb1", 0, foreign);
   rig.tap(0x04);
   rig.world.advance(6);
-  rig.click("Quit Padwarden");
-  rig.world.advance(2);
-  EXPECT_TRUE(rig.rules.takeViolations().empty());
-  EXPECT_FALSE(rig.running());
-  EXPECT_EQ(rig.world.userKeyMapping("kb1"), foreign);
-  EXPECT_FALSE(rig.rules.storedLease("kb1"));
+  expect_quit_hands_back(rig, foreign);
 }
 
 // At the start after a crash, a mapping that cannot be read looked like somebody else's value:
@@ -356,11 +353,7 @@ TEST(UnreadableMappingAtStart, KeepsTheRecordUntilTheMappingCanBeRead) {
   rig.world.advance(6);
   rig.tap(0x04);
   EXPECT_TRUE(rig.rules.takeViolations().empty());
-  rig.click("Quit Padwarden");
-  rig.world.advance(2);
-  EXPECT_FALSE(rig.running());
-  EXPECT_EQ(rig.world.userKeyMapping("kb1"), kb1_own_mapping());
-  EXPECT_FALSE(rig.rules.storedLease("kb1"));
+  expect_quit_hands_back(rig, kb1_own_mapping());
 }
 
 INSTANTIATE_TEST_SUITE_P(Journeys, EveryPoint, ::testing::ValuesIn(journeys()),

@@ -15,8 +15,6 @@ plist::Value entry(int64_t source, int64_t destination) {
                            {kIOHIDKeyboardModifierMappingDstKey, destination}};
 }
 
-plist::Array entries_of(const plist::Value& mapping) { return *mapping.asArray(); }
-
 // The same mapping with every integer number made floating point.
 plist::Value as_reals(const plist::Value& value) {
   if (const plist::Array* items = value.asArray()) {
@@ -47,44 +45,41 @@ std::optional<plist::Value> lookalike_mapping(uint8_t which,
                                               const std::optional<plist::Value>& original) {
   const plist::Value& numeric = testing::numeric_mode_mapping();
   const plist::Value& navigation = testing::navigation_mode_mapping();
-  plist::Array list;
+  // The mapping with `edit` made to its entries.
+  auto edited = [](const plist::Value& mapping, auto edit) {
+    plist::Array list = *mapping.asArray();
+    edit(list);
+    return std::optional<plist::Value>(list);
+  };
+  const plist::Value userKey = entry(0x700000039, 0x7000000E0);
   switch (which % kLookalikeCount) {
     case 0: return std::nullopt;
     case 1: return plist::Value(plist::Array{});
-    case 2: return plist::Value(plist::Array{entry(0x700000039, 0x7000000E0)});
+    case 2: return plist::Value(plist::Array{userKey});
     case 3: return plist::Value(plist::Array{entry(0x700000004, 0x700000005)});
     case 4:  // the numeric mapping, then a key of the user's
-      list = entries_of(numeric);
-      list.push_back(entry(0x700000039, 0x7000000E0));
-      return plist::Value(list);
+      return edited(numeric, [&](plist::Array& list) { list.push_back(userKey); });
     case 5:  // the navigation mapping's first six entries
-      list = entries_of(navigation);
-      list.erase(list.begin() + 6, list.end());
-      return plist::Value(list);
+      return edited(navigation,
+                    [](plist::Array& list) { list.erase(list.begin() + 6, list.end()); });
     case 6:  // the navigation mapping and one entry more
-      list = entries_of(navigation);
-      list.push_back(entry(0x700000039, 0x7000000E0));
-      return plist::Value(list);
+      return edited(navigation, [&](plist::Array& list) { list.push_back(userKey); });
     case 7:  // Keypad 5 gives the page's usage 0 rather than no usage
-      list = entries_of(navigation);
-      list[5] = entry(0x70000005D, 0x700000000);
-      return plist::Value(list);
+      return edited(navigation,
+                    [](plist::Array& list) { list[5] = entry(0x70000005D, 0x700000000); });
     case 8: return plist::Value(plist::Array{entry(0x700000053, 1)});
     case 9:  // the numeric entry carrying a key more
-      return plist::Value(plist::Array{plist::Dictionary{
-          {kIOHIDKeyboardModifierMappingSrcKey, 0x700000053},
-          {kIOHIDKeyboardModifierMappingDstKey, 0},
-          {"HIDKeyboardModifierMappingNote", "keypad"}}});
+      return plist::Value(
+          plist::Array{plist::Dictionary{{kIOHIDKeyboardModifierMappingSrcKey, 0x700000053},
+                                         {kIOHIDKeyboardModifierMappingDstKey, 0},
+                                         {"HIDKeyboardModifierMappingNote", "keypad"}}});
     case 10: return as_reals(numeric);
     case 11: return as_reals(navigation);
     case 12:
-      return original && original->isArray() && !original->asArray()->empty()
-                 ? as_reals(*original)
-                 : as_reals(numeric);
+      return original && original->isArray() && !original->asArray()->empty() ? as_reals(*original)
+                                                                              : as_reals(numeric);
     case 13:  // two entries of the navigation mapping in each other's place
-      list = entries_of(navigation);
-      std::swap(list[1], list[2]);
-      return plist::Value(list);
+      return edited(navigation, [](plist::Array& list) { std::swap(list[1], list[2]); });
     case 14: return numeric;
     default: return navigation;
   }
@@ -122,11 +117,11 @@ bool careful_program_can_see(const std::vector<sim::Call>& trace, const std::str
   // come between the look and the write: the write waits until the service's write is past
   // and none of its properties was read in the last three calls.
   auto touches = [&service](std::string_view name, const std::string& about) {
-    return about.starts_with(service) && (name == "IOHIDServiceClientCopyProperty" ||
-                                          name == "IOHIDServiceClientSetProperty");
+    return about.starts_with(service) &&
+           (name == "IOHIDServiceClientCopyProperty" || name == "IOHIDServiceClientSetProperty");
   };
-  if (touches(op, detail) && !(op == "IOHIDServiceClientCopyProperty" &&
-                               detail.ends_with(kIOHIDUserKeyMappingKey))) {
+  if (touches(op, detail) &&
+      !(op == "IOHIDServiceClientCopyProperty" && detail.ends_with(kIOHIDUserKeyMappingKey))) {
     return false;
   }
   for (size_t back = 1; back <= 3 && back <= trace.size(); ++back) {
