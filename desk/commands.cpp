@@ -467,6 +467,16 @@ Outcome Desk::expect(const std::vector<std::string>& w, const std::string& line)
     }
     return Outcome::failed("expected a line \"" + rest + "\", found " + titles);
   }
+  if (what == "greyed") {
+    if (n < 4 || (w[2] != "yes" && w[2] != "no"))
+      return Outcome::error("usage: expect greyed yes|no TEXT");
+    const std::string title = text_after(line, 3);
+    for (const MenuLine& entry : s.lines) {
+      if (!entry.separator && entry.title == title)
+        return expect_word(entry.enabled ? "no" : "yes", w[2]);
+    }
+    return Outcome::failed("expected a line \"" + title + "\", found none such");
+  }
   if (what == "tooltip") {
     // The mapping line carries the error text as its tooltip.
     std::optional<std::string> tip;

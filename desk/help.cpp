@@ -69,6 +69,7 @@ const char* const kCommandsText = R"(Commands (one a line; "#" starts a comment)
   menu                      show the status item and menu
 Expectations (a failed one stops a script):
   expect line TEXT          some menu line reads exactly TEXT
+  expect greyed yes|no TEXT  the menu line reading exactly TEXT is greyed out, or not
   expect icon on|off
   expect tooltip TEXT|none  the tooltip of the mapping line
   expect led NAME on|off

@@ -37,14 +37,11 @@ TEST_P(AccessRequest, OpensTheFirstPaneThatOpensOrExplains) {
   } else {
     EXPECT_TRUE(desktop().openedURLs.empty());
     ASSERT_EQ(desktop().alerts.size(), 1u);
-    const AlertContent& alert = desktop().alerts[0];
-    EXPECT_EQ(alert.messageText, "Input Monitoring is required");
-    EXPECT_EQ(alert.informativeText,
+    EXPECT_EQ(desktop().alerts[0].informativeText,
               "Allow Padwarden in System Settings > Privacy & Security > Input Monitoring, then "
               "choose Request access again.");
-    EXPECT_EQ(alert.buttons, std::vector<std::string>{"OK"});
+    EXPECT_EQ(desktop().alerts[0].buttons, std::vector<std::string>{"OK"});
   }
-  EXPECT_TRUE(enabled(kPermissionLine));
   advance(10 * kDiscoveryTimerInterval);
   EXPECT_EQ(desktop().openedURLs.size() + desktop().alerts.size(), 1u) << "never asked again";
 
@@ -55,20 +52,13 @@ TEST_P(AccessRequest, OpensTheFirstPaneThatOpensOrExplains) {
   advance(1);
   EXPECT_EQ(desktop().openedURLs.size() + desktop().alerts.size(), 2u);
   EXPECT_EQ(desktop().systemSettingsActivations, activations);
-  // Once granted, the command opens nothing and is greyed out.
+  // Once granted, the command opens nothing.
   world.setPermission(sim::InputMonitoring::Granted);
   ASSERT_EQ(choose("Input Monitoring: Request access"), sim::MenuChoice::Chosen);
-  EXPECT_EQ(title(kPermissionLine), "Input Monitoring: Granted");
-  EXPECT_FALSE(enabled(kPermissionLine));
   EXPECT_EQ(desktop().openedURLs.size() + desktop().alerts.size(), 2u);
 }
 
-std::string refused_panes(const ::testing::TestParamInfo<int>& info) {
-  const char* names[] = {"NoneRefused", "OneRefused", "TwoRefused", "AllRefused"};
-  return names[info.param];
-}
-
-INSTANTIATE_TEST_SUITE_P(Access, AccessRequest, ::testing::Values(0, 1, 2, 3), refused_panes);
+INSTANTIATE_TEST_SUITE_P(Access, AccessRequest, ::testing::Values(0, 1, 2, 3));
 
 struct Install {
   const char* name;

@@ -32,17 +32,13 @@ TEST_F(MenuLayout, IsBuiltOnceInOrderWithoutKeyEquivalents) {
     EXPECT_EQ(built[i]->keyEquivalent(), "") << "line " << i;
   }
 
-  // Refreshes rewrite the same items; nothing is added, removed or replaced.
+  // Refreshes rewrite the same items; nothing is added, removed or replaced. What they write
+  // is checked by the desk scripts.
   plug("kb1");
   advance(kDiscoveryTimerInterval);
   wake("kb1");
   choose("Logical Num Lock");
   world.sleep();
-  EXPECT_EQ(title(kConnectionLine), "1 supported keyboard connected");
-  EXPECT_TRUE(enabled(kModeLine));
-  EXPECT_TRUE(enabled(kEnableLine));
-  EXPECT_FALSE(enabled(kPermissionLine));
-  EXPECT_EQ(statusItem().simButton().image(), delegate()->statusIconOff());
   EXPECT_EQ(statusItem().menu(), menu);
   EXPECT_EQ(statusItem().menu()->items(), built);
 }
