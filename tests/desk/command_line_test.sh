@@ -34,6 +34,10 @@ if [[ $(id -u) != 0 ]]; then
 fi
 check "script without a file" 2 "padwarden: --script needs the script's file (or - for standard input): padwarden --script FILE" "" -- --script
 check "icons without a folder" 2 "padwarden: --icons needs the folder to write the PNG files into: padwarden --icons DIR" "" -- --icons
+echo "not a folder" >"$work/file"
+check "icons into a file" 2 "padwarden: cannot write the status icons into $work/file: it is not a folder" "" -- --icons "$work/file"
+check "icons below a file" 2 "padwarden: cannot create the folder $work/file/below: Not a directory" "" -- --icons "$work/file/below"
+[[ $(cat "$work/file") == "not a folder" ]] || { echo "FAIL icons: the file was changed"; failures=$((failures + 1)); }
 
 printf '\xef\xbb\xbfplug kb1\nlaunch\ntap kb1 a\nexpect line Mapping: active\n' >"$work/bom.pw"
 check "byte-order mark" 0 "" "> plug kb1" -- --script "$work/bom.pw"

@@ -55,7 +55,6 @@ struct LineCase {
 
 TEST_F(DeskBed, CommandsAnswerAsTheLanguageSays) {
   const LineCase cases[] = {
-      {"frobnicate", Outcome::Kind::Error, "unknown command \"frobnicate\" (try help)"},
       {"wait -1", Outcome::Kind::Error, "from 0 to 10000000"},
       {"wait 10000001", Outcome::Kind::Error, "from 0 to 10000000"},
       {"expect typed kb1 kp8 bogus", Outcome::Kind::Error, "unknown key \"bogus\""},
@@ -75,14 +74,6 @@ TEST_F(DeskBed, CommandsAnswerAsTheLanguageSays) {
     EXPECT_NE(outcome.message.find(c.said), std::string::npos) << c.line << ": " << outcome.message;
   }
   EXPECT_TRUE(desk().running()) << "exit leaves the quitting to the runner";
-}
-
-TEST_F(DeskBed, HelpListsTheCommandsNotTheCommandLine) {
-  ASSERT_EQ(run("help").kind, Outcome::Kind::Ok);
-  const std::string shown = out_.str();
-  EXPECT_NE(shown.find("expect typed NAME"), std::string::npos);
-  EXPECT_NE(shown.find("exit "), std::string::npos);
-  EXPECT_EQ(shown.find("--script"), std::string::npos);
 }
 
 TEST_F(DeskBed, QuitIsHeldBackByAPressedKeyAsFromTheMenu) {
