@@ -58,7 +58,12 @@ TEST_P(AccessRequest, OpensTheFirstPaneThatOpensOrExplains) {
   EXPECT_EQ(desktop().openedURLs.size() + desktop().alerts.size(), 2u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Access, AccessRequest, ::testing::Values(0, 1, 2, 3));
+std::string refused_panes(const ::testing::TestParamInfo<int>& info) {
+  const char* const names[] = {"NoneRefused", "FirstRefused", "TwoRefused", "AllRefused"};
+  return names[info.param];
+}
+
+INSTANTIATE_TEST_SUITE_P(Access, AccessRequest, ::testing::Values(0, 1, 2, 3), refused_panes);
 
 struct Install {
   const char* name;
