@@ -28,7 +28,7 @@ class MalformedMappings : public AttachmentRetries,
                           public ::testing::WithParamInterface<MalformedMapping> {};
 
 TEST_P(MalformedMappings, AreNeverWrittenAndAttachmentRetriesEverySecond) {
-  plugKeyboard("kb1", GetParam().value);
+  plug("kb1", GetParam().value);
   startSession("kb1");
   EXPECT_EQ(session->errorSummary(), texts::kUnexpectedMappingType);
   EXPECT_EQ(session->connectionSummary(), texts::kNotConnected);
@@ -69,7 +69,7 @@ INSTANTIATE_TEST_SUITE_P(
 class NumLockLEDs : public AttachmentRetries, public ::testing::WithParamInterface<size_t> {};
 
 TEST_P(NumLockLEDs, OtherThanExactlyOneMeansTheKeyboardIsNotAttached) {
-  plugKeyboard(sim::usb_keyboard("kb1").withNumLockLEDs(GetParam()), std::nullopt);
+  plug(sim::usb_keyboard("kb1").withNumLockLEDs(GetParam()), std::nullopt);
   startSession("kb1");
   EXPECT_EQ(session->errorSummary(), texts::kLedNotFound);
   EXPECT_FALSE(session->isConnected());
@@ -88,7 +88,7 @@ class AttachmentFailures : public SessionWorld {};
 TEST_F(AttachmentFailures, TwoMatchingEventServicesAreNeverToldApart) {
   sim::KeyboardSpec spec = sim::usb_keyboard("kb1");
   spec.services = {sim::EventServiceSpec{}, sim::EventServiceSpec{}};
-  plugKeyboard(spec, std::nullopt);
+  plug(spec, std::nullopt);
   startSession("kb1");
   EXPECT_EQ(session->connectionSummary(), texts::kWaitingForService);
   const size_t attempts = callsTo("IOHIDEventSystemClientCreateSimpleClient");
@@ -106,7 +106,7 @@ TEST_F(AttachmentFailures, TwoMatchingEventServicesAreNeverToldApart) {
 TEST_F(AttachmentFailures, OneOfTwoMatchingServicesUnreadableForAMomentIsNotTakenForNone) {
   sim::KeyboardSpec spec = sim::usb_keyboard("kb1");
   spec.services = {sim::EventServiceSpec{}, sim::EventServiceSpec{}};
-  plugKeyboard(spec, std::nullopt);
+  plug(spec, std::nullopt);
   // The first service's "PrimaryUsagePage" read fails once (each service answers "Transport"
   // and "LocationID" before it).
   world.recorder().failNth("IOHIDServiceClientCopyProperty", 3);
@@ -119,7 +119,7 @@ TEST_F(AttachmentFailures, OneOfTwoMatchingServicesUnreadableForAMomentIsNotTake
 
 TEST_F(AttachmentFailures, AdoptedMappingOnAKeyboardWhoseLEDVanishedIsRestoredBeforeLettingGo) {
   const plist::Value own = user_mapping(kCapsLock, 0xE0);
-  plugKeyboard("kb1", own);
+  plug("kb1", own);
   startSession("kb1");
   tap("kb1", kCapsLock);
   crash();

@@ -13,7 +13,7 @@ namespace texts = session_texts;
 class Conflict : public SessionWorld {
  protected:
   void attachAndHandOver(const plist::Value& foreign) {
-    plugKeyboard("kb1");
+    plug("kb1");
     startSession("kb1");
     tap("kb1", kCapsLock);
     ASSERT_EQ(mapping("kb1"), numeric_mapping());
@@ -71,7 +71,7 @@ TEST_F(Conflict, ForeignChangeIsLeftAloneUntilDisableThenEnable) {
 // Another program may set its value while the record is being saved: the look after the
 // save finds it, and nothing is written over it.
 TEST_F(Conflict, ForeignChangeWhileTheRecordIsSavedIsLeftAlone) {
-  plugKeyboard("kb1", user_mapping(kCapsLock, 0xE0));
+  plug("kb1", user_mapping(kCapsLock, 0xE0));
   startSession("kb1");
   const plist::Value foreign = user_mapping(kKeypad5, 0x1E);
   const auto rulesWatch = world.disk().onSave;
@@ -132,7 +132,7 @@ TEST_F(Conflict, MappingReadFailingOnceKeepsOwnershipAndTheRecord) {
 // record naming an empty original, and the restore would have wiped the keyboard's mapping.
 TEST_F(Conflict, UnreadableMappingAtFirstInstallIsNotTakenForAnEmptyOriginal) {
   const plist::Value own = user_mapping(kCapsLock, 0xE0);
-  plugKeyboard("kb1", own);
+  plug("kb1", own);
   startSession("kb1");
   world.recorder().failAlways("IOHIDServiceClientCopyProperty");
   tap("kb1", kCapsLock);
@@ -153,7 +153,7 @@ TEST_F(Conflict, UnreadableMappingAtFirstInstallIsNotTakenForAnEmptyOriginal) {
 // deleted it while the program's mapping was still on the keyboard.
 TEST_F(Conflict, DisableWhileNeitherMappingNorRecordCanBeCheckedKeepsTheRecord) {
   const plist::Value own = user_mapping(kCapsLock, 0xE0);
-  plugKeyboard("kb1", own);
+  plug("kb1", own);
   startSession("kb1");
   tap("kb1", kCapsLock);
   world.recorder().failAlways("IOHIDServiceClientCopyProperty");
@@ -176,7 +176,7 @@ TEST_F(Conflict, DisableWhileNeitherMappingNorRecordCanBeCheckedKeepsTheRecord) 
 // original is not known to be back, so the record stays until a look shows it.
 TEST_F(Conflict, RestoreLostAndUnreadIsNotTakenForDone) {
   const plist::Value own = user_mapping(kCapsLock, 0xE0);
-  plugKeyboard("kb1", own);
+  plug("kb1", own);
   startSession("kb1");
   tap("kb1", kCapsLock);
   ASSERT_EQ(mapping("kb1"), numeric_mapping());
@@ -210,7 +210,7 @@ TEST_F(Conflict, DisableWithAnUnreadableMappingRestoresBeforeDroppingTheRecord) 
 TEST_F(Conflict, SurvivesUnplugAndReplugOfTheKeyboard) {
   // The built-in keyboard keeps the manager's device set from being empty, which the platform
   // reports as no set at all.
-  plugKeyboard(sim::builtin_keyboard("builtin"), std::nullopt);
+  plug(sim::builtin_keyboard("builtin"), std::nullopt);
   const plist::Value foreign = user_mapping(kCapsLock, 0xE0);
   attachAndHandOver(foreign);
   tap("kb1", kNumLock);

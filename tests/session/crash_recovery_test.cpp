@@ -80,7 +80,7 @@ TEST_F(CrashRecovery, RetriedRestoreWaitsForTheKeypadKeyOfTheNextReport) {
 }
 
 TEST_F(CrashRecovery, TimerTickRestoresAdoptedMappingOnceAReportHasArrived) {
-  plugKeyboard("kb1");
+  plug("kb1");
   startSession("kb1");
   tap("kb1", kCapsLock);
   crash();
@@ -98,7 +98,7 @@ TEST_F(CrashRecovery, TimerTickRestoresAdoptedMappingOnceAReportHasArrived) {
 }
 
 TEST_F(CrashRecovery, LeaseFromTheBootBeforeIsDeletedAndNothingRestoredFromIt) {
-  plugKeyboard("kb1", user_mapping(kCapsLock, 0xE0));
+  plug("kb1", user_mapping(kCapsLock, 0xE0));
   startSession("kb1");
   tap("kb1", kCapsLock);
   const std::string key = leaseKey("kb1");
@@ -135,7 +135,7 @@ class UntrustedLeases : public SessionWorld,
 
 TEST_P(UntrustedLeases, AreDeletedAtAttachmentAndTheCurrentMappingIsTheOriginal) {
   const plist::Value current = user_mapping(kKeypad5, 0x1E);
-  plugKeyboard("kb1", current);
+  plug("kb1", current);
   plist::Dictionary record = *leaseFor("kb1", user_mapping(kCapsLock, 0xE0)).asDictionary();
   if (GetParam().value) {
     record.insert_or_assign(GetParam().key, *GetParam().value);
@@ -179,7 +179,7 @@ INSTANTIATE_TEST_SUITE_P(
 // The control case: the same record, trusted, turns the foreign mapping into a conflict.
 TEST_F(CrashRecovery, ValidLeaseWithAForeignMappingOnTheServiceIsAConflict) {
   const plist::Value current = user_mapping(kKeypad5, 0x1E);
-  plugKeyboard("kb1", current);
+  plug("kb1", current);
   world.disk().values.insert_or_assign(leaseKey("kb1"),
                                        leaseFor("kb1", user_mapping(kCapsLock, 0xE0)));
   startSession("kb1");
@@ -192,7 +192,7 @@ TEST_F(CrashRecovery, ValidLeaseWithAForeignMappingOnTheServiceIsAConflict) {
 
 TEST_F(CrashRecovery, ForeignMappingOverARecordThatCannotBeDeletedWaitsForTheDeletion) {
   const plist::Value current = user_mapping(kKeypad5, 0x1E);
-  plugKeyboard("kb1", current);
+  plug("kb1", current);
   world.disk().values.insert_or_assign(leaseKey("kb1"),
                                        leaseFor("kb1", user_mapping(kCapsLock, 0xE0)));
   world.recorder().failAlways("CFPreferencesAppSynchronize");
@@ -214,7 +214,7 @@ TEST_F(CrashRecovery, ForeignMappingOverARecordThatCannotBeDeletedWaitsForTheDel
 
 TEST_F(CrashRecovery, ValidLeaseWhoseOriginalIsBackIsDeletedWithoutAWrite) {
   const plist::Value own = user_mapping(kCapsLock, 0xE0);
-  plugKeyboard("kb1", own);
+  plug("kb1", own);
   world.disk().values.insert_or_assign(leaseKey("kb1"), leaseFor("kb1", own));
   startSession("kb1");
   EXPECT_FALSE(storedLease("kb1"));

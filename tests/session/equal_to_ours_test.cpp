@@ -22,7 +22,7 @@ TEST_F(EqualToOurs, IsTheKeyboardsOwnAndComesBackExactly) {
                          Row{"navigation value, navigation mode", false, true}}) {
     SCOPED_TRACE(row.what);
     const plist::Value foreign = row.foreignNumeric ? numeric_mapping() : navigation_mapping();
-    plugKeyboard("kb1", foreign);
+    plug("kb1", foreign);
     startSession("kb1");
     tap("kb1", kCapsLock);
     if (row.toggleToNavigation) tap("kb1", kNumLock);
@@ -45,7 +45,7 @@ TEST_F(EqualToOurs, IsTheKeyboardsOwnAndComesBackExactly) {
 // the stop.
 TEST_F(EqualToOurs, DisabledSessionWritesNothing) {
   world.disk().values.insert_or_assign("Enabled", false);
-  plugKeyboard("kb1", numeric_mapping());
+  plug("kb1", numeric_mapping());
   startSession("kb1");
   tap("kb1", kCapsLock);
   tap("kb1", kNumLock);

@@ -27,7 +27,7 @@ class ToggleFaults : public SessionWorld, public ::testing::WithParamInterface<T
 TEST_P(ToggleFaults, NameTheFailureAndLeaveAConsistentKeyboard) {
   const ToggleFault& row = GetParam();
   const bool spent = row.left == Left::LedUnchanged;
-  plugKeyboard("kb1");
+  plug("kb1");
   startSession("kb1");
   tap("kb1", kCapsLock);
   ASSERT_EQ(mapping("kb1"), numeric_mapping());
@@ -95,7 +95,7 @@ struct NamedFault {
 class FirstInstallFaults : public SessionWorld, public ::testing::WithParamInterface<NamedFault> {};
 
 TEST_P(FirstInstallFaults, LeaveTheKeyboardsOwnMappingAndNoRecord) {
-  plugKeyboard("kb1");
+  plug("kb1");
   startSession("kb1");
   world.recorder().add(GetParam().fault);
   press("kb1", kCapsLock);
@@ -126,7 +126,7 @@ INSTANTIATE_TEST_SUITE_P(
 class StartFaults : public SessionWorld, public ::testing::WithParamInterface<NamedFault> {};
 
 TEST_P(StartFaults, AreNamedAndGoneAfterTheNextAttempt) {
-  plugKeyboard("kb1");
+  plug("kb1");
   world.launch();
   world.recorder().add(GetParam().fault);
   session = KeyboardSession::create(world.process()->platform(), registryID("kb1"), "ID", {});

@@ -14,7 +14,7 @@ namespace texts = session_texts;
 class LeaseDeletionFails : public SessionWorld {};
 
 TEST_F(LeaseDeletionFails, StaleLeaseAtAttachmentPausesMappingUntilATickDeletesIt) {
-  plugKeyboard("kb1");
+  plug("kb1");
   plist::Dictionary stale = *leaseFor("kb1", user_mapping(kCapsLock, 0xE0)).asDictionary();
   stale.insert_or_assign(kLeaseBootSessionKey, "1.000000");
   world.disk().values.insert_or_assign(leaseKey("kb1"), stale);
@@ -44,7 +44,7 @@ TEST_F(LeaseDeletionFails, StaleLeaseAtAttachmentPausesMappingUntilATickDeletesI
 
 TEST_F(LeaseDeletionFails, AfterDisableRestoredTheOriginalTheDisableWaitsForTheDeletion) {
   const plist::Value own = user_mapping(kCapsLock, 0xE0);
-  plugKeyboard("kb1", own);
+  plug("kb1", own);
   startSession("kb1");
   tap("kb1", kCapsLock);
   // The first synchronize checks the stored record before the restore; the deletion's fails.
@@ -80,7 +80,7 @@ TEST_F(LeaseDeletionFails, AfterDisableRestoredTheOriginalTheDisableWaitsForTheD
 // deleted it, nothing of the program's is on the keyboard or in the store: a disable completes
 // there and then, without another look at the mapping or a second deletion.
 TEST_F(LeaseDeletionFails, ConflictWhoseDeletionLandedLetsTheDisableCompleteAtOnce) {
-  plugKeyboard("kb1", user_mapping(kCapsLock, 0xE0));
+  plug("kb1", user_mapping(kCapsLock, 0xE0));
   startSession("kb1");
   tap("kb1", kCapsLock);
   ASSERT_EQ(mapping("kb1"), numeric_mapping());

@@ -69,7 +69,7 @@ TEST_F(Lookalikes, AreLeftAloneByTheRestore) {
 // could not synchronize: the program's mapping was taken for the keyboard's own, the record
 // rewritten to name it, and the user's mapping was lost for good.
 TEST_F(Lookalikes, LandedWriteThatFailedIsNotTakenForTheKeyboardsOwnLater) {
-  plugKeyboard("kb1", user_mapping(kCapsLock, 0xE0));
+  plug("kb1", user_mapping(kCapsLock, 0xE0));
   startSession("kb1");
   sim::FaultRule landed{"IOHIDServiceClientSetProperty"};
   landed.lands = true;

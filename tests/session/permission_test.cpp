@@ -13,7 +13,7 @@ class PermissionWithdrawn : public SessionWorld, public ::testing::WithParamInte
 TEST_P(PermissionWithdrawn, RestoresAtOnceWithAKeyHeldAndClosesTheManager) {
   const bool noticedByReport = GetParam();
   const plist::Value own = user_mapping(kCapsLock, 0xE0);
-  plugKeyboard("kb1", own);
+  plug("kb1", own);
   startSession("kb1");
   tap("kb1", kCapsLock);
   tap("kb1", kNumLock);
@@ -79,7 +79,7 @@ class AccessWithdrawnMidStep : public SessionWorld,
 
 TEST_P(AccessWithdrawnMidStep, PutsTheOwnMappingBackAndWaitsForAccess) {
   const plist::Value own = user_mapping(kCapsLock, 0xE0);
-  plugKeyboard("kb1", own);
+  plug("kb1", own);
   GetParam().reach(*this);
   step();
   EXPECT_EQ(mapping("kb1"), own);
@@ -148,7 +148,7 @@ TEST_F(StopHeldBack, StaysAStopWhenThePermissionGoes) {
 class PermissionAtStart : public SessionWorld {};
 
 TEST_F(PermissionAtStart, WaitsWithoutCreatingAManager) {
-  plugKeyboard("kb1");
+  plug("kb1");
   world.setPermission(sim::InputMonitoring::Denied);
   startSession("kb1");
   EXPECT_EQ(session->connectionSummary(), texts::kWaitingForPermission);

@@ -43,19 +43,6 @@ SessionWorld::SessionWorld() {
 
 SessionWorld::~SessionWorld() { session.reset(); }
 
-void SessionWorld::plugKeyboard(const std::string& name, std::optional<plist::Value> ownMapping) {
-  plugKeyboard(sim::usb_keyboard(name), std::move(ownMapping));
-}
-
-void SessionWorld::plugKeyboard(sim::KeyboardSpec spec, std::optional<plist::Value> ownMapping) {
-  const std::string name = spec.name;
-  ASSERT_TRUE(world.plug(std::move(spec)));
-  trueOriginal[name] = ownMapping;
-  if (ownMapping) {
-    ASSERT_TRUE(world.setUserKeyMapping(name, 0, ownMapping));
-  }
-}
-
 std::shared_ptr<KeyboardSession>& SessionWorld::startSession(const std::string& name) {
   if (!world.process()) world.launch();
   session = KeyboardSession::create(world.process()->platform(), registryID(name), "ID",
@@ -68,19 +55,7 @@ std::shared_ptr<KeyboardSession>& SessionWorld::startSession(const std::string& 
 void SessionWorld::crash() {
   world.crash();
   session.reset();
-  checkSafety();
-}
-
-std::string SessionWorld::registryID(const std::string& name) const {
-  const std::optional<uint64_t> id = world.deviceRegistryID(name);
-  return id ? registry_id_string(*id) : std::string();
-}
-
-std::optional<plist::Value> SessionWorld::storedLease(const std::string& name) const {
-  const plist::Dictionary& values = const_cast<sim::World&>(world).disk().values;
-  auto it = values.find("MappingLease." + registryID(name));
-  if (it == values.end()) return std::nullopt;
-  return it->second;
+  monitor.check();
 }
 
 void SessionWorld::otherPartySets(const std::string& name, std::optional<plist::Value> value) {
@@ -90,7 +65,7 @@ void SessionWorld::otherPartySets(const std::string& name, std::optional<plist::
 
 void SessionWorld::startInNavigation(const std::string& name,
                                      std::optional<plist::Value> ownMapping) {
-  plugKeyboard(name, std::move(ownMapping));
+  plug(name, std::move(ownMapping));
   startSession(name);
   tap(name, kCapsLock);
   tap(name, kNumLock);
@@ -115,33 +90,6 @@ std::string SessionWorld::typed(const std::string& name) {
   std::string text = world.typed().render(name);
   world.typed().clear();
   return text;
-}
-
-void SessionWorld::checkSafety() { monitor.check(); }
-
-void SessionWorld::step() {
-  world.runDue();
-  checkSafety();
-}
-
-void SessionWorld::advance(double seconds) {
-  world.advance(seconds);
-  checkSafety();
-}
-
-void SessionWorld::press(const std::string& name, uint8_t usage) {
-  world.press(name, usage);
-  step();
-}
-
-void SessionWorld::release(const std::string& name, uint8_t usage) {
-  world.release(name, usage);
-  step();
-}
-
-void SessionWorld::tap(const std::string& name, uint8_t usage) {
-  press(name, usage);
-  release(name, usage);
 }
 
 }  // namespace padwarden::testing

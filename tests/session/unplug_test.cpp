@@ -13,7 +13,7 @@ class Unplug : public SessionWorld {
   void attachWithNavigation() {
     // The built-in keyboard keeps the manager's device set from being empty, which the
     // platform reports as no set at all.
-    plugKeyboard(sim::builtin_keyboard("builtin"), std::nullopt);
+    plug(sim::builtin_keyboard("builtin"), std::nullopt);
     startInNavigation("kb1", user_mapping(kCapsLock, 0xE0));
     key = leaseKey("kb1");
     ASSERT_TRUE(world.disk().values.count(key));
