@@ -57,30 +57,38 @@ INSTANTIATE_TEST_SUITE_P(Session, PermissionWithdrawn, ::testing::Values(true, f
                          });
 
 // Access can go between a report and the LED write it causes: the write is the first to know.
-class AccessWithdrawnMidStep;
-struct WithdrawnAt {
-  const char* name;
-  // Brings kb1 (own mapping: Caps Lock as Left Control) to the moment, arming the refusal.
-  void (*reach)(AccessWithdrawnMidStep&);
-};
+enum class WithdrawnAt { Attachment, FirstReport, NumLockPress, LEDResync };
 
 class AccessWithdrawnMidStep : public SessionWorld,
                                public ::testing::WithParamInterface<WithdrawnAt> {
- public:
-  using SessionWorld::startSession;
-  using SessionWorld::tap;
-  using SessionWorld::world;
+ protected:
   // The next LED writes after `skip` more are refused for lack of access.
   void refuseLEDWrites(uint64_t skip) {
     world.recorder().add(
         {"IOHIDDeviceSetValue", skip, std::nullopt, static_cast<int32_t>(kIOReturnNotPermitted)});
+  }
+  // Brings kb1 to the moment, arming the refusal.
+  void reach(WithdrawnAt moment) {
+    if (moment == WithdrawnAt::Attachment) refuseLEDWrites(0);
+    if (moment == WithdrawnAt::FirstReport) refuseLEDWrites(1);
+    startSession("kb1");
+    if (moment == WithdrawnAt::Attachment) return;
+    tap("kb1", kCapsLock);
+    if (moment == WithdrawnAt::NumLockPress) refuseLEDWrites(0);
+    // A press whose LED write failed leaves the LED to be set again at the next report, here
+    // the release.
+    if (moment == WithdrawnAt::LEDResync) {
+      world.recorder().failOnce("IOHIDDeviceSetValue");
+      refuseLEDWrites(1);
+    }
+    if (moment != WithdrawnAt::FirstReport) tap("kb1", kNumLock);
   }
 };
 
 TEST_P(AccessWithdrawnMidStep, PutsTheOwnMappingBackAndWaitsForAccess) {
   const plist::Value own = user_mapping(kCapsLock, 0xE0);
   plug("kb1", own);
-  GetParam().reach(*this);
+  reach(GetParam());
   step();
   EXPECT_EQ(mapping("kb1"), own);
   EXPECT_FALSE(storedLease("kb1"));
@@ -95,37 +103,16 @@ TEST_P(AccessWithdrawnMidStep, PutsTheOwnMappingBackAndWaitsForAccess) {
   EXPECT_EQ(session->errorSummary(), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Session, AccessWithdrawnMidStep,
-    ::testing::Values(WithdrawnAt{"AtAttachment",
-                                  [](AccessWithdrawnMidStep& t) {
-                                    t.refuseLEDWrites(0);
-                                    t.startSession("kb1");
-                                  }},
-                      WithdrawnAt{"AtTheFirstReport",
-                                  [](AccessWithdrawnMidStep& t) {
-                                    t.refuseLEDWrites(1);
-                                    t.startSession("kb1");
-                                    t.tap("kb1", kCapsLock);
-                                  }},
-                      WithdrawnAt{"AtANumLockPress",
-                                  [](AccessWithdrawnMidStep& t) {
-                                    t.startSession("kb1");
-                                    t.tap("kb1", kCapsLock);
-                                    t.refuseLEDWrites(0);
-                                    t.tap("kb1", kNumLock);
-                                  }},
-                      // A press whose LED write failed leaves the LED to be set again at the
-                      // next report, here the release.
-                      WithdrawnAt{"AtTheLEDResync",
-                                  [](AccessWithdrawnMidStep& t) {
-                                    t.startSession("kb1");
-                                    t.tap("kb1", kCapsLock);
-                                    t.world.recorder().failOnce("IOHIDDeviceSetValue");
-                                    t.refuseLEDWrites(1);
-                                    t.tap("kb1", kNumLock);
-                                  }}),
-    [](const auto& info) { return std::string(info.param.name); });
+std::string moment_name(const ::testing::TestParamInfo<WithdrawnAt>& info) {
+  const char* const names[] = {"AtAttachment", "AtTheFirstReport", "AtANumLockPress",
+                               "AtTheLEDResync"};
+  return names[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Session, AccessWithdrawnMidStep,
+                         ::testing::Values(WithdrawnAt::Attachment, WithdrawnAt::FirstReport,
+                                           WithdrawnAt::NumLockPress, WithdrawnAt::LEDResync),
+                         moment_name);
 
 class StopHeldBack : public SessionWorld {};
 
