@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <limits>
 #include <string>
 #include <vector>
@@ -37,30 +38,27 @@ std::optional<Value> decode(const Bytes& bytes) {
   return decode_binary_plist(bytes.data(), bytes.size());
 }
 
-Data all_bytes() {
-  Data data(256);
-  for (int i = 0; i < 256; ++i) data[i] = static_cast<uint8_t>(i);
-  return data;
-}
-
 Value nested_arrays(size_t depth) {
   Value value = 1;
   for (size_t i = 0; i < depth; ++i) value = Array{value};
   return value;
 }
 
-// A value with every kind, nested, including the empty forms.
+// A value with every kind, nested, including the empty forms, and each integer width's edges.
 Value everything() {
-  const Array integers = {0, -1, 255, 65536, int64_t{0x700000053}, kMin, kMax};
-  const Array reals = {0.0, -0.0, 1.0, 0.1, 1e308, 5e-324, -2.5e-3, 3.0e10, kInf, -kInf};
-  const Array strings = {"", "caf\xc3\xa9", "\xe2\x82\xac 10", "\xf0\x9f\x98\x80 emoji",
-                         std::string(300, 'x')};
+  const int64_t edges[] = {0,    -1,   255,         256,        65535,       65536,
+                           -129, kMin, -2147483649, 4294967295, 0x700000053, kMax};
+  const Array integers(std::begin(edges), std::end(edges));
+  const Array reals = {0.0, -0.0, 0.1, 1e308, 5e-324, -2.5e-3, kInf, -kInf};
+  const Array strings = {"", "caf\xc3\xa9", "\xf0\x9f\x98\x80 emoji", std::string(300, 'x')};
+  Data bytes(256);
+  for (int i = 0; i < 256; ++i) bytes[i] = static_cast<uint8_t>(i);
   return Dictionary{
       {"booleans", Array{true, false}},
       {"integers", integers},
       {"reals", reals},
       {"strings", strings},
-      {"data", Array{Data{}, Data{0}, all_bytes()}},
+      {"data", Array{Data{}, Data{0}, bytes}},
       {"empty array", Array{}},
       {"empty dictionary", Dictionary{}},
       {"", "empty key"},
@@ -69,23 +67,14 @@ Value everything() {
       {"repeated", Array{"same", "same", 7, 7, 7.0}}};
 }
 
-// Every kind nested, scalars and containers at the top, every integer boundary and the deepest
-// nesting allowed.
+// Every kind nested, scalars and containers at the top, and the deepest nesting allowed.
 TEST(BinaryPlist, ValuesRoundTripExactly) {
   const auto bytes = encode_binary_plist(everything());
   ASSERT_TRUE(bytes);
   EXPECT_EQ(std::string(bytes->begin(), bytes->begin() + 8), "bplist00");
-  std::vector<Value> values = {everything(), true,   false,       -0.0,    std::nan(""), "",
-                               Data{},       "text", all_bytes(), Array{}, Dictionary{}};
-  values.push_back(nested_arrays(BinaryPlistLimits::kMaxDepth));
-  for (int64_t i : {kMin, kMin + 1, kMax - 1, kMax, int64_t{-4294967297}, int64_t{4294967295},
-                    int64_t{-2147483649}, int64_t{16777215}, int64_t{-129}, int64_t{0}}) {
-    values.emplace_back(i);
-  }
-  for (int shift = 0; shift < 63; ++shift) {
-    values.emplace_back(int64_t{1} << shift);
-    values.emplace_back(-(int64_t{1} << shift));
-  }
+  const Value values[] = {
+      everything(), true,   -0.0,         std::nan(""),
+      kMin,         Data{}, Dictionary{}, nested_arrays(BinaryPlistLimits::kMaxDepth)};
   for (const Value& value : values) {
     SCOPED_TRACE(describe(value));
     EXPECT_TRUE(binary_plist_can_encode(value));
@@ -265,11 +254,8 @@ std::vector<std::pair<std::string, Bytes>> hostile_cases() {
 
   const std::string xml = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict/></plist>";
   cases.emplace_back("xml", Bytes(xml.begin(), xml.end()));
-  const auto whole = encode_binary_plist(everything());
-  for (size_t n = 0; whole && n < whole->size(); ++n) {
-    cases.emplace_back("truncated to " + std::to_string(n),
-                       Bytes(whole->begin(), whole->begin() + n));
-  }
+  const Bytes whole = encode_binary_plist(everything()).value_or(Bytes{});
+  cases.emplace_back("one byte short", Bytes(whole.begin(), whole.end() - 1));
   return cases;
 }
 
