@@ -122,11 +122,6 @@ TEST(NumlockStateTest, InitTakesNothingFromThePreviousRecord) {
     EXPECT_EQ(numlock_state_update(&s, c.first) & (kToggled | kCommitted), 0u);
     ExpectRecord(s, w);
   }
-  numlock_state s;
-  numlock_state_init(&s, false, {true, 0, 0});
-  EXPECT_EQ(numlock_state_update(&s, {false, 0, 0}), 0u);
-  EXPECT_EQ(numlock_state_update(&s, {true, 0, 0}),
-            kToggled | kCommitted | kLogicalOnBit | kEffectiveBit);
 }
 
 // A long deterministic run of arbitrary snapshots: only bits 0, 1, 32 and 40 are ever set and
