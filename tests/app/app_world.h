@@ -45,11 +45,10 @@ class AppWorld : public ControllerWorld {
   std::shared_ptr<PadwardenAppDelegate> delegate() const { return delegate_.lock(); }
   // The last launched process's application; it stays readable (and inert) once it has ended.
   sim::SimApplication& application();
-  // The status item in the menu bar (fails the test when there is none).
+  // The status item in the menu bar, and its menu's lines (the test fails when there is none).
   const sim::SimStatusItem& statusItem();
   const MenuItem& line(size_t index);
   std::string title(size_t index) { return line(index).title(); }
-  bool enabled(size_t index) { return line(index).isEnabled(); }
 
   sim::Desktop& desktop() { return world.desktop(); }
   // How many calls of the platform operation the program has made.
