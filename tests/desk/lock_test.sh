@@ -8,20 +8,23 @@ trap 'exec 3>&- 2>/dev/null; rm -rf "$work"' EXIT
 failures=0
 
 # Runs padwarden with its support folder at $1 (stdin closed: it quits at once when it starts)
-# and checks the status and the first line on standard error.
+# and checks the status, the first line on standard error, and that a refused start never runs.
 check() {
   local name=$1 data=$2 want_status=$3 want_error=$4
-  XDG_DATA_HOME=$data XDG_CONFIG_HOME=$work/config "$padwarden" </dev/null >/dev/null 2>"$work/err"
+  XDG_DATA_HOME=$data XDG_CONFIG_HOME=$work/config "$padwarden" </dev/null >"$work/out" 2>"$work/err"
   local status=$?
-  local error named
+  local error named ran=no
   error=$(head -n 1 "$work/err")
   named=$(sed -n 2p "$work/err")
+  grep -q "Padwarden is running" "$work/out" && ran=yes
   # A failure to take the lock names the file on the next line.
-  local want_named=""
+  local want_named="" want_ran=yes
   [[ $want_status == 2 ]] && want_named="The lock file is $data/Padwarden/instance.lock"
-  if [[ $status != "$want_status" || $error != "$want_error" || $named != "$want_named" ]]; then
+  [[ -n $want_error ]] && want_ran=no
+  if [[ $status != "$want_status" || $error != "$want_error" || $named != "$want_named" ||
+        $ran != "$want_ran" ]]; then
     echo "FAIL $name: status $status (want $want_status), stderr \"$error\" (want \"$want_error\")"
-    echo "     then \"$named\" (want \"$want_named\")"
+    echo "     then \"$named\" (want \"$want_named\"); ran $ran (want $want_ran)"
     failures=$((failures + 1))
   else
     echo "ok   $name"
@@ -31,7 +34,8 @@ lock_error() { echo "Padwarden could not acquire its per-user instance lock: $1.
 
 # A first start creates the folder and the lock file; a file left behind does not block.
 check "first start" "$work/a" 0 ""
-[[ -f $work/a/Padwarden/instance.lock ]] || { echo "FAIL no lock file"; failures=$((failures + 1)); }
+[[ $(stat -c %a "$work/a/Padwarden/instance.lock") == 600 ]] ||
+  { echo "FAIL no lock file readable and writable by its owner only"; failures=$((failures + 1)); }
 check "stale lock file" "$work/a" 0 ""
 
 # A second start while the first runs.
