@@ -48,6 +48,31 @@ grep -q "^Usage:" "$work/out" && { echo "FAIL help prints the command line's usa
 
 printf 'plug kb1\nlaunch\ntap kb1 a\npress kb1 kp8\nexit\n' >"$work/held.pw"
 check "exit with a quit held back" 0 "" "Padwarden is still waiting for keyboard cleanup; the desk stops it." -- --script "$work/held.pw"
+printf 'plug kb1\nlaunch\ntap kb1 a\npress kb1 kp8\nrelease kb1 kp8\nexit\n' >"$work/released.pw"
+"$padwarden" --script "$work/released.pw" >"$work/out" 2>&1
+grep -q "still waiting" "$work/out" && { echo "FAIL exit after the release"; failures=$((failures + 1)); }
+
+# What a line answers after "plug kb1", "launch", "tap kb1 a": the script's status (2 an error,
+# 1 an expectation failed) and a text of the reason printed under the line.
+while IFS='|' read -r want_status line said; do
+  printf 'plug kb1\nlaunch\ntap kb1 a\n%b\n' "$line" >"$work/line.pw"
+  "$padwarden" --script "$work/line.pw" >/dev/null 2>"$work/err"
+  status=$?
+  if [[ $status != "$want_status" ]] || ! sed -n 2p "$work/err" | grep -qF -- "$said"; then
+    echo "FAIL \"$line\": status $status (want $want_status), stderr:" && cat "$work/err"
+    failures=$((failures + 1))
+  fi
+done <<'EOF'
+2|wait -1|from 0 to 10000000
+2|wait 10000001|from 0 to 10000000
+2|expect typed kb1 kp8 bogus|unknown key "bogus"
+2|expect typed kb1 up 0x7:0x4|unknown key "0x7:0x4"
+1|expect typed kb1 up|expected up, found a
+1|expect typed kb1 0xc:0xe9|found a
+2|help extra|usage: help
+2|exit now|usage: exit
+2|click \x1b[2J|not UTF-8: click ^[[2J
+EOF
 
 printf 'plug kb1\nlaunch\ntap kb1 a\nexpect typed kb1 kp88\n' >"$work/key.pw"
 check "unknown key in expect typed" 2 "$work/key.pw:4: expect typed kb1 kp88" "" -- --script "$work/key.pw"
