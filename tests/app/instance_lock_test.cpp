@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <optional>
+#include <utility>
 #include <string>
 
 #include "app/padwarden_main.h"
@@ -49,17 +51,41 @@ class PadwardenMain : public ::testing::Test {
     return probe.held();
   }
 
+  // Main's exit status and what it wrote on the error stream.
+  static std::pair<int, std::string> run(const std::optional<std::string>& folder,
+                                         const DelegateFactory& makeDelegate) {
+    char* text = nullptr;
+    size_t size = 0;
+    std::FILE* err = ::open_memstream(&text, &size);
+    sim::World world;
+    const int status = padwarden_main(folder, err, world.launch().application(), makeDelegate);
+    std::fclose(err);
+    std::string told(text, size);
+    std::free(text);
+    return {status, told};
+  }
+
   fs::path root;
 };
+
+// No support folder can be named (no home at all): the program cannot reach this through
+// the command line, so main is asked directly.
+TEST_F(PadwardenMain, AStartWithoutASupportFolderIsToldWhyAndMakesNoDelegate) {
+  bool created = false;
+  EXPECT_EQ(run(std::nullopt,
+                [&] {
+                  created = true;
+                  return std::make_shared<StubDelegate>([] {});
+                }),
+            std::make_pair(2, std::string("Padwarden could not acquire its per-user instance "
+                                          "lock: No such file or directory.\n")));
+  EXPECT_FALSE(created);
+}
 
 TEST_F(PadwardenMain, HoldsTheLockForTheWholeRunAndOwnsTheDelegate) {
   std::weak_ptr<ApplicationDelegate> made;
   bool ran = false;
-  char* told = nullptr;
-  size_t size = 0;
-  std::FILE* err = ::open_memstream(&told, &size);
-  sim::World world;
-  const int status = padwarden_main(root.string(), err, world.launch().application(), [&] {
+  const auto [status, told] = run(root.string(), [&] {
     EXPECT_FALSE(lockFree()) << "the delegate comes only once the lock is held";
     auto delegate = std::make_shared<StubDelegate>([&] {
       ran = true;
@@ -69,10 +95,8 @@ TEST_F(PadwardenMain, HoldsTheLockForTheWholeRunAndOwnsTheDelegate) {
     made = delegate;
     return delegate;
   });
-  std::fclose(err);
   EXPECT_EQ(status, 0);
-  EXPECT_EQ(std::string(told, size), "");
-  std::free(told);
+  EXPECT_EQ(told, "");
   EXPECT_TRUE(ran);
   EXPECT_TRUE(made.expired()) << "released after the run";
   EXPECT_TRUE(lockFree()) << "closed after the run";
