@@ -63,9 +63,7 @@ void KeyboardSession::enumerateAndAttach() {
     return;
   }
   setError(texts::with_code(texts::kCouldNotOpenDevice, result));
-  releaseDeviceSession();
-  scheduleEnumerationRetry();
-  notifyStatus();
+  letGoAndRetry();
 }
 
 std::optional<plist::Value> KeyboardSession::copy_service_property(
@@ -169,9 +167,7 @@ void KeyboardSession::attachServiceIfAvailable() {
   if (read.value() && !mapping_array_is_well_formed(read.value())) {
     // Never rewritten: the keyboard is let go and looked at again.
     if (clearPersistentMappingLease()) setError(texts::kUnexpectedMappingType);
-    releaseDeviceSession();
-    scheduleEnumerationRetry();
-    notifyStatus();
+    letGoAndRetry();
     return;
   }
   const std::optional<bool> restoreFirst = takeOverMappingState(read);
@@ -183,9 +179,7 @@ void KeyboardSession::attachServiceIfAvailable() {
       detachDeviceRestoringMapping(true, true);
       return;
     }
-    releaseDeviceSession();
-    scheduleEnumerationRetry();
-    notifyStatus();
+    letGoAndRetry();
     return;
   }
   completeAttachment(*restoreFirst);
@@ -208,9 +202,7 @@ std::optional<bool> KeyboardSession::takeOverMappingState(const MappingRead& rea
   std::optional<plist::Value> recorded = copyOriginalMappingFromValidLease(&identityUnavailable);
   if (leaseDeletionPending()) {
     // Attachment waits until the reconcile timer has removed the record.
-    releaseDeviceSession();
-    ensureReconcileTimer();
-    notifyStatus();
+    letGoUntilRecordDeleted();
     return std::nullopt;
   }
   if (identityUnavailable) {
@@ -259,9 +251,7 @@ std::optional<bool> KeyboardSession::takeOverRecordedMapping(const MappingRead& 
   const bool matchesOriginal = mapping_matches_normalized_original(current, recorded);
   if (!(matchesOriginal ? clearPersistentMappingLease()
                         : relinquishMappingOwnershipForExternalValue(read))) {
-    releaseDeviceSession();
-    ensureReconcileTimer();
-    notifyStatus();
+    letGoUntilRecordDeleted();
     return std::nullopt;
   }
   if (matchesOriginal) _originalMapping = current;
@@ -306,15 +296,13 @@ void KeyboardSession::completeAttachment(bool restoreFirst) {
 
 bool KeyboardSession::detachDeviceRestoringMapping(bool restore, bool reenumerateIfDeferred) {
   if (restore) {
-    lifecycle::CleanupPending cleanup = cleanupWithReasons();
-    if (cleanup.action == PostRestoreAction::None) cleanup.action = PostRestoreAction::Reattach;
-    setLifecycle(cleanup);
-    _mappingSynchronized = false;
-    armMappingRestore();
+    armCleanup([](lifecycle::CleanupPending& cleanup) {
+      if (cleanup.action == PostRestoreAction::None) cleanup.action = PostRestoreAction::Reattach;
+    });
     ensureReconcileTimer();
     const bool done = advancePendingCleanup();
     if (reenumerateIfDeferred && !done && postRestoreAction() == PostRestoreAction::Reattach) {
-      cleanup = cleanupWithReasons();
+      lifecycle::CleanupPending cleanup = cleanupWithReasons();
       cleanup.reenumerate = true;
       setLifecycle(cleanup);
     }
@@ -323,9 +311,7 @@ bool KeyboardSession::detachDeviceRestoringMapping(bool restore, bool reenumerat
   if (leaseActive() || appMappingInstalled() || _mappingClearPending ||
       leaseDeletionPending()) {
     if (!clearPersistentMappingLease()) {
-      releaseDeviceSession();
-      ensureReconcileTimer();
-      notifyStatus();
+      letGoUntilRecordDeleted();
       return false;
     }
   }
@@ -466,6 +452,18 @@ void KeyboardSession::reconcileTimerFired(Timer&) {
   if (current && leaseMatches && mapping_is_ours(current)) markInstalled();
   _mappingSynchronized = false;
   applyDesiredMappingIfReady();
+}
+
+void KeyboardSession::letGoAndRetry() {
+  releaseDeviceSession();
+  scheduleEnumerationRetry();
+  notifyStatus();
+}
+
+void KeyboardSession::letGoUntilRecordDeleted() {
+  releaseDeviceSession();
+  ensureReconcileTimer();
+  notifyStatus();
 }
 
 }  // namespace padwarden

@@ -95,6 +95,9 @@ class KeyboardSession : public std::enable_shared_from_this<KeyboardSession> {
   void setLifecycle(Lifecycle next);
   // The cleanup now pending, or a new one with no reason yet, to add a reason to.
   lifecycle::CleanupPending cleanupWithReasons() const;
+  // Adds a reason to put the keyboard's own mapping back (a disable, what to do once it is
+  // back) to those pending, and arms the restore.
+  void armCleanup(const std::function<void(lifecycle::CleanupPending&)>& addReason);
   PostRestoreAction postRestoreAction() const;
   bool stateInitialized() const { return _connection == Connection::Reporting; }
   bool permissionLost() const { return _accessLoss.has_value(); }
@@ -132,6 +135,10 @@ class KeyboardSession : public std::enable_shared_from_this<KeyboardSession> {
   void closeManager();
   void ensureReconcileTimer();
   void scheduleEnumerationRetry();
+  // Lets the keyboard go and looks for it again a second later.
+  void letGoAndRetry();
+  // Lets the keyboard go until the reconcile tick has deleted its record.
+  void letGoUntilRecordDeleted();
   void reconcileTimerFired(Timer& timer);
   std::optional<plist::Value> copy_service_property(const IOHIDServiceClientRef& service,
                                                     const char* key);
@@ -148,6 +155,8 @@ class KeyboardSession : public std::enable_shared_from_this<KeyboardSession> {
   // Mapping ownership. Every change of ownership or of the record's standing goes through
   // changeOwnership or changeLease.
   void changeOwnership(MappingOwnership next);
+  // A change that keeps what the last look told (every named transition but setLookFailed).
+  void moveOwnershipTo(MappingOwnership next);
   void changeLease(Lease next);
   bool appMappingInstalled() const;
   bool mappingConflict() const;

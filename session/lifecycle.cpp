@@ -96,6 +96,15 @@ lifecycle::CleanupPending KeyboardSession::cleanupWithReasons() const {
   return {};
 }
 
+void KeyboardSession::armCleanup(
+    const std::function<void(lifecycle::CleanupPending&)>& addReason) {
+  lifecycle::CleanupPending cleanup = cleanupWithReasons();
+  addReason(cleanup);
+  setLifecycle(cleanup);
+  _mappingSynchronized = false;
+  armMappingRestore();
+}
+
 PostRestoreAction KeyboardSession::postRestoreAction() const {
   const auto* cleanup = std::get_if<lifecycle::CleanupPending>(&_lifecycle);
   return cleanup ? cleanup->action : PostRestoreAction::None;
@@ -195,12 +204,10 @@ void KeyboardSession::start() {
 
 bool KeyboardSession::stop() {
   if (isStopped()) return true;
-  lifecycle::CleanupPending cleanup = cleanupWithReasons();
-  cleanup.action = PostRestoreAction::Stop;
-  cleanup.reenumerate = false;
-  setLifecycle(cleanup);
-  _mappingSynchronized = false;
-  armMappingRestore();
+  armCleanup([](lifecycle::CleanupPending& cleanup) {
+    cleanup.action = PostRestoreAction::Stop;
+    cleanup.reenumerate = false;
+  });
   ensureReconcileTimer();
   return advancePendingCleanup();
 }
@@ -209,11 +216,7 @@ void KeyboardSession::setEnabled(bool enabled) {
   if (isStopped() || isStopPending()) return;
   if (_enabled == enabled && !isDisablePending()) return;
   if (!enabled) {
-    lifecycle::CleanupPending cleanup = cleanupWithReasons();
-    cleanup.disable = true;
-    setLifecycle(cleanup);
-    _mappingSynchronized = false;
-    armMappingRestore();
+    armCleanup([](lifecycle::CleanupPending& cleanup) { cleanup.disable = true; });
     ensureReconcileTimer();
     advancePendingCleanup();
     return;

@@ -33,20 +33,24 @@ void KeyboardSession::setLookFailed(bool failed) {
   changeOwnership(next);
 }
 
-void KeyboardSession::markInstalled() {
-  changeOwnership(ownership::Installed{lookFailed()});
+void KeyboardSession::moveOwnershipTo(MappingOwnership next) {
+  const bool failed = lookFailed();
+  std::visit([failed](auto& state) { state.lookFailed = failed; }, next);
+  changeOwnership(std::move(next));
 }
 
+void KeyboardSession::markInstalled() { moveOwnershipTo(ownership::Installed{}); }
+
 void KeyboardSession::markNotInstalled() {
-  if (appMappingInstalled()) changeOwnership(ownership::Unowned{lookFailed()});
+  if (appMappingInstalled()) moveOwnershipTo(ownership::Unowned{});
 }
 
 void KeyboardSession::giveUpOwnership(bool keepRecord) {
-  changeOwnership(ownership::Conflict{keepRecord, lookFailed()});
+  moveOwnershipTo(ownership::Conflict{keepRecord});
 }
 
 void KeyboardSession::endConflictByEnabling() {
-  if (mappingConflict() || conflictKeptRecord()) changeOwnership(ownership::Unowned{lookFailed()});
+  if (mappingConflict() || conflictKeptRecord()) moveOwnershipTo(ownership::Unowned{});
 }
 
 void KeyboardSession::endConflictByDisabling() {
@@ -55,17 +59,17 @@ void KeyboardSession::endConflictByDisabling() {
   // A record kept because nothing could be read stays watched: the program's mapping may
   // still be on, and the reconcile tick takes it off once a read tells.
   if (conflict->recordKept) {
-    changeOwnership(ownership::KeptRecord{conflict->lookFailed});
+    moveOwnershipTo(ownership::KeptRecord{});
   } else {
-    changeOwnership(ownership::Unowned{conflict->lookFailed});
+    moveOwnershipTo(ownership::Unowned{});
   }
 }
 
 void KeyboardSession::forgetKeptRecord() {
   if (const auto* conflict = std::get_if<ownership::Conflict>(&_ownership)) {
-    if (conflict->recordKept) changeOwnership(ownership::Conflict{false, conflict->lookFailed});
+    if (conflict->recordKept) moveOwnershipTo(ownership::Conflict{false});
   } else if (std::holds_alternative<ownership::KeptRecord>(_ownership)) {
-    changeOwnership(ownership::Unowned{lookFailed()});
+    moveOwnershipTo(ownership::Unowned{});
   }
 }
 

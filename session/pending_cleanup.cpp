@@ -15,14 +15,12 @@ void KeyboardSession::beginPermissionReset() {
   } else if (withdrawn) {
     _accessLoss->cause = AccessLossCause::Withdrawn;
   }
-  lifecycle::CleanupPending cleanup = cleanupWithReasons();
-  if (cleanup.action == PostRestoreAction::None || cleanup.action == PostRestoreAction::Reattach) {
-    cleanup.action = PostRestoreAction::PermissionReset;
-  }
-  cleanup.reenumerate = false;
-  setLifecycle(cleanup);
-  _mappingSynchronized = false;
-  armMappingRestore();
+  armCleanup([](lifecycle::CleanupPending& cleanup) {
+    if (cleanup.action == PostRestoreAction::None || cleanup.action == PostRestoreAction::Reattach) {
+      cleanup.action = PostRestoreAction::PermissionReset;
+    }
+    cleanup.reenumerate = false;
+  });
   _connectionSummary = texts::kLostPermission;
   _errorSummary = texts::kPermissionLostRestoring;
   ensureReconcileTimer();
