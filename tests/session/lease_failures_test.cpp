@@ -74,6 +74,8 @@ TEST_F(LeaseDeletionFails, AfterDisableRestoredTheOriginalTheDisableWaitsForTheD
   EXPECT_FALSE(session->isCleanupPending());
   EXPECT_EQ(session->errorSummary(), "");
   EXPECT_EQ(programWrites.size(), 2u) << "the original went back once";
+  world.exit();
+  EXPECT_EQ(onDisk("Enabled"), plist::Value(false)) << "the completed disable is stored";
 }
 
 // A foreign change gave ownership up while the record could not be deleted. Once a tick has
