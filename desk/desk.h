@@ -70,6 +70,10 @@ class Desk {
   void reportChanges();
 
   sim::World& world() { return world_; }
+  // What anyone but the program last set on each keyboard's first service: its true original.
+  const std::map<std::string, std::optional<plist::Value>>& originals() const {
+    return originals_;
+  }
 
  private:
   struct MenuLine {

@@ -74,7 +74,8 @@ std::optional<std::string> read_file(const std::string& path, std::string& reaso
 
 }  // namespace
 
-int run_script_file(const std::string& path, std::ostream& out, std::ostream& err) {
+int run_script_file(const std::string& path, std::ostream& out, std::ostream& err,
+                    const ScriptWatch& watch) {
   std::string reason;
   const std::optional<std::string> text = read_file(path, reason);
   if (!text) {
@@ -82,17 +83,18 @@ int run_script_file(const std::string& path, std::ostream& out, std::ostream& er
     return 2;
   }
   std::istringstream in(*text);
-  return run_script(in, path, out, err);
+  return run_script(in, path, out, err, watch);
 }
 
 int run_script(std::istream& in, const std::string& sourceName, std::ostream& out,
-               std::ostream& err) {
+               std::ostream& err, const ScriptWatch& watch) {
   TemporaryFolder lockFolder;
   if (lockFolder.path().empty()) {
     err << "padwarden: cannot create a temporary folder for the instance lock\n";
     return 2;
   }
   Desk desk(DeskSettings{lockFolder.path(), false, nullptr}, out);
+  const LineCheck check = watch ? watch(desk) : LineCheck{};
 
   std::string line;
   size_t number = 0;
@@ -105,11 +107,18 @@ int run_script(std::istream& in, const std::string& sourceName, std::ostream& ou
     if (first != std::string::npos && line[first] != '#') {
       out << "> " << visible_text(line.substr(first)) << "\n";
     }
-    const Outcome outcome = desk.execute(line);
-    if (outcome.kind == Outcome::Kind::Ok) continue;
-    if (outcome.kind == Outcome::Kind::Exit) {
+    Outcome outcome = desk.execute(line);
+    const bool exiting = outcome.kind == Outcome::Kind::Exit;
+    if (exiting) {
       if (!desk.quit()) out << kQuitHeldBackAtExit;
-      return 0;
+      outcome = Outcome::ok();
+    }
+    if (outcome.kind == Outcome::Kind::Ok && check) {
+      if (std::string broken = check(); !broken.empty()) outcome = Outcome::failed(broken);
+    }
+    if (outcome.kind == Outcome::Kind::Ok) {
+      if (exiting) return 0;
+      continue;
     }
     err << sourceName << ":" << number << ": " << visible_text(line) << "\n  " << outcome.message
         << "\n";
