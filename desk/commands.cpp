@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <sstream>
+#include <utility>
 
 #include "app/instance_lock.h"
 #include "desk/desk.h"
@@ -14,6 +15,7 @@
 #include "platform/timer_queue.h"
 #include "session/key_mapping.h"
 #include "session/keyboard_matching.h"
+#include "session/lease_record.h"
 
 namespace padwarden::desk {
 
@@ -113,7 +115,9 @@ Outcome Desk::run(const std::vector<std::string>& w, const std::string& line) {
   if (command == "plug") return plug(w);
   if (command == "unplug") {
     if (n != 2) return Outcome::error("usage: unplug NAME");
+    const std::optional<uint64_t> id = world_.deviceRegistryID(w[1]);
     if (!world_.unplug(w[1])) return Outcome::error(w[1] + " is not plugged in");
+    unpluggedIDs_[w[1]] = *id;
     return Outcome::ok();
   }
   if (command == "press" || command == "release" || command == "tap") return keys(w);
@@ -424,9 +428,16 @@ Outcome Desk::expect(const std::vector<std::string>& w, const std::string& line)
     return expectMapping(w[2], w[3]);
   }
   if (what == "lease") {
-    if (n != 4 || (w[3] != "yes" && w[3] != "no"))
-      return Outcome::error("usage: expect lease NAME yes|no");
+    if (n != 4 || (w[3] != "yes" && w[3] != "no" && w[3] != "original"))
+      return Outcome::error("usage: expect lease NAME yes|no|original");
     return expectLease(w[2], w[3]);
+  }
+  if (what == "writes") {
+    const std::optional<int64_t> count = n == 4 ? parse_integer(w[3]) : std::nullopt;
+    if (!count || *count < 0) return Outcome::error("usage: expect writes NAME N");
+    const uint64_t made = std::exchange(programWrites_[w[2]], 0);
+    if (made == static_cast<uint64_t>(*count)) return Outcome::ok();
+    return Outcome::failed("expected " + w[3] + " mapping writes, found " + std::to_string(made));
   }
   if (what == "typed") {
     if (n < 4) return Outcome::error("usage: expect typed NAME KEY...|none");
@@ -507,12 +518,20 @@ Outcome Desk::expectMapping(const std::string& name, const std::string& which) {
 }
 
 Outcome Desk::expectLease(const std::string& name, const std::string& which) {
-  const std::optional<uint64_t> id = world_.deviceRegistryID(name);
-  if (!id) return Outcome::error(name + " is not plugged in");
-  const bool stored =
-      storedValue(std::string(preference_keys::kMappingLeasePrefix) + registry_id_string(*id))
-          .has_value();
-  return expect_word(stored ? "yes" : "no", which);
+  std::optional<uint64_t> id = world_.deviceRegistryID(name);
+  // An unplugged keyboard's lease is kept under the ID it had.
+  if (const auto it = unpluggedIDs_.find(name); !id && it != unpluggedIDs_.end()) id = it->second;
+  if (!id) return Outcome::error(name + " was never plugged in");
+  const std::optional<plist::Value> lease =
+      storedValue(std::string(preference_keys::kMappingLeasePrefix) + registry_id_string(*id));
+  if (which != "original") return expect_word(lease ? "yes" : "no", which);
+  const plist::Value* original = lease ? lease->find(kLeaseOriginalMappingKey) : nullptr;
+  const std::optional<plist::Value> named =
+      original ? std::optional<plist::Value>(*original) : std::nullopt;
+  if (lease && same_mapping(named, originals_[name])) return Outcome::ok();
+  return Outcome::failed("expected a lease naming the original (" +
+                         mapping_text(originals_[name]) + "), found " +
+                         (lease ? "one naming " + mapping_text(named) : std::string("none")));
 }
 
 }  // namespace padwarden::desk

@@ -17,6 +17,7 @@ Desk::Desk(DeskSettings settings, std::ostream& out) : settings_(std::move(setti
     if (write.writer == sim::MappingWriter::OtherParty && write.serviceIndex == 0) {
       originals_[write.keyboard] = write.written;
     }
+    if (write.writer == sim::MappingWriter::Program) ++programWrites_[write.keyboard];
   });
   world_.setPermission(sim::InputMonitoring::Granted);
   // The desk runs for days: it keeps no trace of the program's calls (fault rules still count

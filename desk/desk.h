@@ -113,6 +113,10 @@ class Desk {
   sim::World world_;
   // What anyone but the program last set on each keyboard's service.
   std::map<std::string, std::optional<plist::Value>> originals_;
+  // The registry ID each unplugged keyboard last had, where its lease stays.
+  std::map<std::string, uint64_t> unpluggedIDs_;
+  // The program's mapping writes on each keyboard since the last "expect writes" on it.
+  std::map<std::string, uint64_t> programWrites_;
   // The key-down events of the last press or tap on each keyboard.
   std::map<std::string, std::vector<std::string>> lastTyped_;
   size_t alertsChecked_ = 0;

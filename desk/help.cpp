@@ -82,7 +82,12 @@ Expectations (a failed one stops a script):
                             pagedown insert deleteforward
   expect alert TEXT         an alert with that title since the last "expect alert"
   expect log TEXT           a system-log line reads exactly TEXT
-  expect lease NAME yes|no  a mapping lease for the keyboard is saved
+  expect lease NAME yes|no|original
+                            a mapping lease for the keyboard is saved (original: one naming
+                            the keyboard's original); an unplugged keyboard's is looked for
+                            under the ID it had
+  expect writes NAME N      Padwarden wrote the keyboard's mapping N times since the last
+                            "expect writes" on it (or since the desk began)
   expect running yes|no
 And:
   help                      this list
