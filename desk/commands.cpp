@@ -203,6 +203,7 @@ Outcome Desk::plug(const std::vector<std::string>& w) {
   if (w.size() == 2 && world_.machine().keyboard(name)) {
     world_.plug(std::string_view(name));  // again, as it was
     originals_[name].reset();
+    programWrites_[name] = 0;
     return Outcome::ok();
   }
   sim::KeyboardSpec spec = sim::usb_keyboard(name);
@@ -244,6 +245,7 @@ Outcome Desk::plug(const std::vector<std::string>& w) {
   if (leds) spec.withNumLockLEDs(*leds);
   world_.plug(std::move(spec));
   originals_[name].reset();
+  programWrites_[name] = 0;
   return Outcome::ok();
 }
 

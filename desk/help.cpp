@@ -86,8 +86,8 @@ Expectations (a failed one stops a script):
                             a mapping lease for the keyboard is saved (original: one naming
                             the keyboard's original); an unplugged keyboard's is looked for
                             under the ID it had
-  expect writes NAME N      Padwarden wrote the keyboard's mapping N times since the last
-                            "expect writes" on it (or since the desk began)
+  expect writes NAME N      Padwarden wrote the keyboard's mapping N times since it was
+                            plugged in or since the last "expect writes" on it
   expect running yes|no
 And:
   help                      this list

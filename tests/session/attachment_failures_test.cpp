@@ -1,5 +1,9 @@
-// Stories of keyboards the session must not take over as they are: a mapping it cannot read
-// safely, a Num Lock LED it cannot name, an event service it cannot tell apart.
+// Keyboards the session must not take over as they are: a mapping it cannot read safely, an
+// event service it cannot tell apart (keyboards whose Num Lock LED cannot be named are told by
+// the desk's keyboards_left_alone.pw).
+#include <tuple>
+
+#include "session/key_mapping.h"
 #include "session/session_texts.h"
 #include "tests/session/session_world.h"
 
@@ -8,80 +12,30 @@ namespace {
 
 namespace texts = session_texts;
 
-class AttachmentRetries : public SessionWorld {
- protected:
-  void expectRetriedEverySecond() {
-    const size_t attempts = callsTo("IOHIDManagerCopyDevices");
-    advance(0.99);
-    EXPECT_EQ(callsTo("IOHIDManagerCopyDevices"), attempts);
-    advance(0.01);
-    EXPECT_GT(callsTo("IOHIDManagerCopyDevices"), attempts);
-  }
-};
-
-struct MalformedMapping {
-  const char* name;
-  plist::Value value;
-};
-
-class MalformedMappings : public AttachmentRetries,
-                          public ::testing::WithParamInterface<MalformedMapping> {};
-
-TEST_P(MalformedMappings, AreNeverWrittenAndAttachmentRetriesEverySecond) {
-  plug("kb1", GetParam().value);
-  startSession("kb1");
-  EXPECT_EQ(session->errorSummary(), texts::kUnexpectedMappingType);
-  EXPECT_EQ(session->connectionSummary(), texts::kNotConnected);
-  expectRetriedEverySecond();
-  tap("kb1", kKeypad8);
-  advance(3);
-  EXPECT_TRUE(programWrites.empty());
-  EXPECT_EQ(mapping("kb1"), GetParam().value);
-
-  // Once somebody puts a readable mapping there, the next attempt attaches.
-  otherPartySets("kb1", user_mapping(kCapsLock, 0xE0));
-  advance(1);
-  EXPECT_EQ(session->connectionSummary(), texts::kWaitingForReport);
-  tap("kb1", kCapsLock);
-  EXPECT_EQ(mapping("kb1"), numeric_mapping());
-}
-
 plist::Value entry_with(plist::Value src) {
   return plist::Dictionary{{"HIDKeyboardModifierMappingSrc", std::move(src)},
                            {"HIDKeyboardModifierMappingDst", int64_t{0x700000004}}};
 }
 
-const plist::Value kDestinationOnly =
-    plist::Array{plist::Dictionary{{"HIDKeyboardModifierMappingDst", int64_t{0x700000004}}}};
-
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(
-    Attachment, MalformedMappings,
-    ::testing::Values(
-        MalformedMapping{"Dictionary", plist::Dictionary{{"HIDKeyboardModifierMappingSrc", 1}}},
-        MalformedMapping{"FloatEntry", plist::Array{entry_with(30064771129.0)}},
-        MalformedMapping{"StringEntry", plist::Array{entry_with("0x700000039")}},
-        MalformedMapping{"MissingSource", kDestinationOnly},
-        MalformedMapping{"NumberNotArray", 42}),
-    [](const auto& info) { return std::string(info.param.name); });
-// clang-format on
-
-class NumLockLEDs : public AttachmentRetries, public ::testing::WithParamInterface<size_t> {};
-
-TEST_P(NumLockLEDs, OtherThanExactlyOneMeansTheKeyboardIsNotAttached) {
-  plug(sim::usb_keyboard("kb1").withNumLockLEDs(GetParam()), std::nullopt);
-  startSession("kb1");
-  EXPECT_EQ(session->errorSummary(), texts::kLedNotFound);
-  EXPECT_FALSE(session->isConnected());
-  expectRetriedEverySecond();
-  tap("kb1", kCapsLock);
-  advance(2);
-  EXPECT_FALSE(mapping("kb1"));
-  EXPECT_FALSE(world.ledValue("kb1"));
+// What attachment takes over; anything else is never written (faults.pw tells that story).
+TEST(MappingShape, OnlyAnArrayOfIntegerEntriesIsTakenOver) {
+  const plist::Value destinationOnly =
+      plist::Array{plist::Dictionary{{"HIDKeyboardModifierMappingDst", int64_t{0x700000004}}}};
+  // clang-format off
+  const std::tuple<const char*, std::optional<plist::Value>, bool> cases[] = {
+      {"empty array", plist::Array{}, true},
+      {"user mapping", user_mapping(kCapsLock, 0xE0), true},
+      {"dictionary", plist::Dictionary{{"HIDKeyboardModifierMappingSrc", 1}}, false},
+      {"float entry", plist::Array{entry_with(30064771129.0)}, false},
+      {"string entry", plist::Array{entry_with("0x700000039")}, false},
+      {"missing source", destinationOnly, false},
+      {"number", plist::Value(42), false},
+  };
+  // clang-format on
+  for (const auto& [name, value, wellFormed] : cases) {
+    EXPECT_EQ(mapping_array_is_well_formed(value), wellFormed) << name;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Attachment, NumLockLEDs, ::testing::Values(0u, 2u),
-                         [](const auto& info) { return info.param ? "TwoElements" : "NoElement"; });
 
 class AttachmentFailures : public SessionWorld {};
 
@@ -115,26 +69,6 @@ TEST_F(AttachmentFailures, OneOfTwoMatchingServicesUnreadableForAMomentIsNotTake
   advance(1);
   EXPECT_EQ(session->connectionSummary(), texts::kWaitingForService);
   EXPECT_TRUE(programWrites.empty());
-}
-
-TEST_F(AttachmentFailures, AdoptedMappingOnAKeyboardWhoseLEDVanishedIsRestoredBeforeLettingGo) {
-  const plist::Value own = user_mapping(kCapsLock, 0xE0);
-  plug("kb1", own);
-  startSession("kb1");
-  tap("kb1", kCapsLock);
-  crash();
-  // The same keyboard, as the next run finds it, no longer offers its Num Lock LED.
-  world.recorder().failAlways("IOHIDDeviceCopyMatchingElements");
-  programWrites.clear();
-  startSession("kb1");
-  EXPECT_EQ(session->errorSummary(), texts::kWaitingForFirstReport);
-  EXPECT_EQ(mapping("kb1"), numeric_mapping());
-  tap("kb1", kCapsLock);
-  EXPECT_EQ(mapping("kb1"), own);
-  EXPECT_FALSE(storedLease("kb1"));
-  EXPECT_EQ(session->errorSummary(), texts::kLedNotFound);
-  advance(3);
-  ASSERT_EQ(programWrites.size(), 1u);
 }
 
 }  // namespace
