@@ -13,35 +13,6 @@ namespace texts = session_texts;
 
 class LeaseDeletionFails : public SessionWorld {};
 
-TEST_F(LeaseDeletionFails, StaleLeaseAtAttachmentPausesMappingUntilATickDeletesIt) {
-  plug("kb1");
-  plist::Dictionary stale = *leaseFor("kb1", user_mapping(kCapsLock, 0xE0)).asDictionary();
-  stale.insert_or_assign(kLeaseBootSessionKey, "1.000000");
-  world.disk().values.insert_or_assign(leaseKey("kb1"), stale);
-  world.recorder().failAlways("CFPreferencesAppSynchronize");
-
-  startSession("kb1");
-  EXPECT_EQ(session->errorSummary(), texts::kCouldNotRemoveLease);
-  EXPECT_EQ(session->connectionSummary(), texts::kNotConnected);
-  EXPECT_TRUE(session->isCleanupPending());
-  tap("kb1", kCapsLock);
-  advance(5);
-  EXPECT_FALSE(mapping("kb1")) << "nothing is installed while the deletion is pending";
-  EXPECT_TRUE(storedLease("kb1"));
-  EXPECT_EQ(session->errorSummary(), texts::kCouldNotRemoveLease);
-
-  world.recorder().clearFaults();
-  advance(4.9);
-  EXPECT_TRUE(storedLease("kb1")) << "the retry keeps its five-second rhythm";
-  advance(0.1);
-  EXPECT_FALSE(storedLease("kb1"));
-  EXPECT_EQ(session->errorSummary(), "");
-  EXPECT_EQ(session->connectionSummary(), texts::kWaitingForReport);
-  tap("kb1", kCapsLock);
-  EXPECT_EQ(mapping("kb1"), numeric_mapping());
-  EXPECT_EQ(programWrites.size(), 1u);
-}
-
 TEST_F(LeaseDeletionFails, AfterDisableRestoredTheOriginalTheDisableWaitsForTheDeletion) {
   const plist::Value own = user_mapping(kCapsLock, 0xE0);
   plug("kb1", own);
