@@ -34,32 +34,6 @@ TEST_F(Discovery, OnlySupportedExternalKeyboardsGetASession) {
   EXPECT_EQ(controller->connectionSummary(), "2 supported keyboards connected");
 }
 
-TEST_F(Discovery, UnpluggedKeyboardStaysUntilItsLeaseIsGone) {
-  plug("kb1");
-  plug("kb2");
-  start();
-  wake("kb1");
-  ASSERT_TRUE(storedLease("kb1"));
-  const std::string oldID = registryID("kb1");
-
-  world.recorder().failAlways("CFPreferencesAppSynchronize");
-  unplug("kb1");
-  advance(kDiscoveryTimerInterval);
-  advance(kDiscoveryTimerInterval);
-  ASSERT_EQ(controller->sessions().count(oldID), 1u) << "its lease is still on disk";
-  EXPECT_TRUE(controller->isCleanupPending());
-  EXPECT_EQ(controller->connectionSummary(), "2 supported keyboards connected");
-  EXPECT_FALSE(controller->errorSummary().empty()) << "the keyboard's trouble is shown";
-
-  world.recorder().clearFaults();
-  advance(kReconcileTimerInterval);
-  advance(kDiscoveryTimerInterval);
-  EXPECT_EQ(controller->sessions().count(oldID), 0u);
-  EXPECT_FALSE(onDisk("MappingLease." + oldID));
-  EXPECT_EQ(controller->connectionSummary(), "1 supported keyboard connected");
-  EXPECT_EQ(controller->errorSummary(), "") << "a clean pass clears the old trouble";
-}
-
 // After a loss of Input Monitoring the session waits for a request of its own; the menu's
 // request reached only the controller, so the keyboard was never handled again in that run.
 TEST_F(Discovery, PermissionGrantedAgainRevivesKeyboardsThatLostIt) {

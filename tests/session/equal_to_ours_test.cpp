@@ -1,6 +1,6 @@
-// Stories of a keyboard that holds a value equal to one of the program's mappings, set by
-// somebody else: where no record stands it is the keyboard's own mapping, captured and given
-// back exactly, and a disabled session never touches it.
+// A keyboard that holds a value equal to one of the program's mappings, set by somebody else,
+// at a moment only a session shows (the plain stories, each mapping in each mode and a
+// disabled Padwarden that never touches it, are told by the desk's equal_to_padwardens.pw).
 #include "session/lease_record.h"
 #include "tests/session/session_world.h"
 
@@ -8,59 +8,6 @@ namespace padwarden::testing {
 namespace {
 
 class EqualToOurs : public SessionWorld {};
-
-// Each of the program's two mappings as another program's value, in each keypad mode.
-TEST_F(EqualToOurs, IsTheKeyboardsOwnAndComesBackExactly) {
-  struct Row {
-    const char* what;
-    bool foreignNumeric;
-    bool toggleToNavigation;
-  };
-  for (const Row& row : {Row{"numeric value, numeric mode", true, false},
-                         Row{"numeric value, navigation mode", true, true},
-                         Row{"navigation value, numeric mode", false, false},
-                         Row{"navigation value, navigation mode", false, true}}) {
-    SCOPED_TRACE(row.what);
-    const plist::Value foreign = row.foreignNumeric ? numeric_mapping() : navigation_mapping();
-    plug("kb1", foreign);
-    startSession("kb1");
-    tap("kb1", kCapsLock);
-    if (row.toggleToNavigation) tap("kb1", kNumLock);
-    const std::optional<plist::Value> lease = storedLease("kb1");
-    ASSERT_TRUE(lease);
-    EXPECT_EQ(*lease->find(kLeaseOriginalMappingKey), foreign) << "recorded as the original";
-
-    session->setEnabled(false);
-    step();
-    EXPECT_TRUE(session->isMappingSynchronized());
-    EXPECT_EQ(mapping("kb1"), foreign);
-    EXPECT_FALSE(storedLease("kb1"));
-    crash();
-    world.unplug("kb1");
-    world.disk().values.clear();
-  }
-}
-
-// With handling disabled the program writes neither a mapping nor a record, from attachment to
-// the stop.
-TEST_F(EqualToOurs, DisabledSessionWritesNothing) {
-  world.disk().values.insert_or_assign("Enabled", false);
-  plug("kb1", numeric_mapping());
-  startSession("kb1");
-  tap("kb1", kCapsLock);
-  tap("kb1", kNumLock);
-  advance(12);
-  EXPECT_TRUE(session->stop());
-  step();
-  EXPECT_TRUE(programWrites.empty());
-  EXPECT_EQ(mapping("kb1"), numeric_mapping());
-  EXPECT_FALSE(storedLease("kb1"));
-  for (const sim::Call& call : world.recorder().trace()) {
-    EXPECT_FALSE(call.op == "CFPreferencesSetAppValue" &&
-                 call.detail.find("(remove)") == std::string::npos)
-        << "saved " << call.detail;
-  }
-}
 
 // Found by the randomized simulation: the original was back, read back, but the deletion of
 // the record read back wrong. Another program then set a value equal to the navigation
