@@ -54,30 +54,6 @@ TEST_F(Discovery, PermissionGrantedAgainRevivesKeyboardsThatLostIt) {
   EXPECT_TRUE(controller->inputMonitoringGranted());
 }
 
-// A keyboard plugged in while a disable waits for a held key was taken over (it read the
-// setting the disable had not written yet), and the disable never completed.
-TEST_F(Discovery, KeyboardFoundDuringADisableIsNotTakenOver) {
-  plug("kb1");
-  start();
-  wake("kb1");
-  tap("kb1", kNumLock);
-  press("kb1", kKeypad4);
-  controller->setEnabled(false);
-  step();
-  ASSERT_TRUE(controller->isDisablePending());
-
-  plug("kb2");
-  advance(kDiscoveryTimerInterval);
-  ASSERT_TRUE(session("kb2"));
-  wake("kb2");
-  EXPECT_FALSE(mapping_is_ours(mapping("kb2")));
-
-  release("kb1", kKeypad4);
-  EXPECT_FALSE(controller->isDisablePending());
-  EXPECT_FALSE(controller->isEnabled());
-  EXPECT_FALSE(mapping_is_ours(mapping("kb1")));
-}
-
 // A pass that cannot list the devices must not take the keyboards for gone: retiring an
 // attached keyboard's session deleted its lease while the navigation mapping stayed on it.
 class UnreadableDeviceList : public ControllerWorld,

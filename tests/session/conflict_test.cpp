@@ -62,51 +62,6 @@ TEST_F(Conflict, MappingReadFailingOnceKeepsOwnershipAndTheRecord) {
   EXPECT_EQ(mapping("kb1"), numeric_mapping());
 }
 
-// Reads of the mapping that fail from the first install on answered nothing, which was taken
-// for a keyboard without a mapping: the program's mapping went over the keyboard's own under a
-// record naming an empty original, and the restore would have wiped the keyboard's mapping.
-TEST_F(Conflict, UnreadableMappingAtFirstInstallIsNotTakenForAnEmptyOriginal) {
-  const plist::Value own = user_mapping(kCapsLock, 0xE0);
-  plug("kb1", own);
-  startSession("kb1");
-  world.recorder().failAlways("IOHIDServiceClientCopyProperty");
-  tap("kb1", kCapsLock);
-  advance(10);
-  EXPECT_EQ(mapping("kb1"), own);
-  EXPECT_TRUE(programWrites.empty());
-  EXPECT_EQ(session->errorSummary(), texts::kCouldNotCaptureMapping);
-
-  world.recorder().clearFaults();
-  advance(5);
-  EXPECT_EQ(mapping("kb1"), numeric_mapping());
-  ASSERT_TRUE(storedLease("kb1"));
-  EXPECT_EQ(*storedLease("kb1")->find(kLeaseOriginalMappingKey), own);
-}
-
-// A disable while neither the mapping nor the record could be checked: the restore gave
-// ownership up keeping the record, and the next attempt, unable to verify the record either,
-// deleted it while the program's mapping was still on the keyboard.
-TEST_F(Conflict, DisableWhileNeitherMappingNorRecordCanBeCheckedKeepsTheRecord) {
-  const plist::Value own = user_mapping(kCapsLock, 0xE0);
-  plug("kb1", own);
-  startSession("kb1");
-  tap("kb1", kCapsLock);
-  world.recorder().failAlways("IOHIDServiceClientCopyProperty");
-  world.recorder().failAlways("sysctl");
-
-  session->setEnabled(false);
-  step();
-  advance(15);
-  EXPECT_TRUE(storedLease("kb1"));
-  EXPECT_EQ(mapping("kb1"), numeric_mapping());
-
-  world.recorder().clearFaults();
-  advance(5);
-  EXPECT_EQ(mapping("kb1"), own);
-  EXPECT_FALSE(storedLease("kb1"));
-  EXPECT_FALSE(session->isEnabled());
-}
-
 // The restore's write answered success and was lost, and the look after it told nothing: the
 // original is not known to be back, so the record stays until a look shows it.
 TEST_F(Conflict, RestoreLostAndUnreadIsNotTakenForDone) {
