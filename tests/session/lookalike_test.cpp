@@ -22,11 +22,6 @@ plist::Value as_reals(const plist::Value& mapping) {
   return entries;
 }
 
-plist::Value entry(int64_t source, int64_t destination) {
-  return plist::Dictionary{{"HIDKeyboardModifierMappingSrc", source},
-                           {"HIDKeyboardModifierMappingDst", destination}};
-}
-
 // Values that only resemble the program's mappings, set over its navigation mapping (or its
 // numeric one): the disable leaves each alone and writes nothing.
 // - Another keypad tool's value that begins like the program's (Num Lock gives nothing) and
@@ -36,15 +31,15 @@ plist::Value entry(int64_t source, int64_t destination) {
 //   mapping, which the platform's equality took for the program's own.
 TEST_F(Lookalikes, AreLeftAloneByTheRestore) {
   plist::Array keypadFiveToPageUsage = *navigation_mapping().asArray();
-  keypadFiveToPageUsage[5] = entry(0x70000005D, 0x700000000);
+  keypadFiveToPageUsage[5] = mapping_entry(0x70000005D, 0x700000000);
   plist::Array swapped = *navigation_mapping().asArray();
   std::swap(swapped[1], swapped[2]);
   plist::Array lastRowDiffers = *navigation_mapping().asArray();
-  lastRowDiffers.back() = entry(0x700000063, 0x70000004D);
+  lastRowDiffers.back() = mapping_entry(0x700000063, 0x70000004D);
   const std::pair<plist::Value, bool> values[] = {{keypadFiveToPageUsage, false},
                                                   {swapped, false},
                                                   {lastRowDiffers, false},
-                                                  {plist::Array{entry(0x700000053, 1)}, false},
+                                                  {plist::Array{mapping_entry(0x700000053, 1)}, false},
                                                   {as_reals(navigation_mapping()), false},
                                                   {as_reals(numeric_mapping()), true}};
   for (const auto& [value, overNumeric] : values) {

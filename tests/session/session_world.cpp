@@ -11,28 +11,23 @@ namespace padwarden::testing {
 
 namespace {
 
-plist::Value entry(int64_t src, int64_t dst) {
-  return plist::Dictionary{{"HIDKeyboardModifierMappingSrc", src},
-                           {"HIDKeyboardModifierMappingDst", dst}};
-}
-
 int64_t page7(uint8_t usage) { return kKeyboardPageKey | usage; }
 
 }  // namespace
 
-plist::Value numeric_mapping() { return plist::Array{entry(page7(kNumLockUsage), 0)}; }
+plist::Value numeric_mapping() { return plist::Array{mapping_entry(page7(kNumLockUsage), 0)}; }
 
 plist::Value navigation_mapping() {
-  plist::Array entries{entry(page7(kNumLockUsage), 0)};
+  plist::Array entries{mapping_entry(page7(kNumLockUsage), 0)};
   for (const numlock_navigation_mapping& row : kNavigationMappings) {
     entries.push_back(
-        entry(page7(row.keypad_usage), row.navigation_usage ? page7(row.navigation_usage) : 0));
+        mapping_entry(page7(row.keypad_usage), row.navigation_usage ? page7(row.navigation_usage) : 0));
   }
   return entries;
 }
 
 plist::Value user_mapping(uint8_t from, uint8_t to) {
-  return plist::Array{entry(page7(from), page7(to))};
+  return plist::Array{mapping_entry(page7(from), page7(to))};
 }
 
 SessionWorld::SessionWorld() {

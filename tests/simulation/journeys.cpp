@@ -2,14 +2,11 @@
 
 #include "platform/hid.h"
 #include "tests/simulation/simulation.h"
+#include "tests/support/key_usages.h"
 
 namespace padwarden::testing {
 
 namespace {
-
-constexpr uint8_t kCapsLock = 0x39;
-constexpr uint8_t kNumLock = 0x53;
-constexpr uint8_t kLetterA = 0x04;
 
 void plug_kb1(Rig& rig) {
   rig.world.plug(sim::usb_keyboard("kb1"));
@@ -28,8 +25,7 @@ void ready_in_navigation(Rig& rig) {
 }  // namespace
 
 plist::Value kb1_own_mapping() {
-  return plist::Array{plist::Dictionary{{kIOHIDKeyboardModifierMappingSrcKey, 0x700000039},
-                                        {kIOHIDKeyboardModifierMappingDstKey, 0x7000000E0}}};
+  return plist::Array{mapping_entry(0x700000039, 0x7000000E0)};
 }
 
 Rig::Rig() { world.setPermission(sim::InputMonitoring::Granted); }

@@ -10,10 +10,7 @@ namespace padwarden::simulation {
 
 namespace {
 
-plist::Value entry(int64_t source, int64_t destination) {
-  return plist::Dictionary{{kIOHIDKeyboardModifierMappingSrcKey, source},
-                           {kIOHIDKeyboardModifierMappingDstKey, destination}};
-}
+using testing::mapping_entry;
 
 // The same mapping with every integer number made floating point.
 plist::Value as_reals(const plist::Value& value) {
@@ -51,12 +48,12 @@ std::optional<plist::Value> lookalike_mapping(uint8_t which,
     edit(list);
     return std::optional<plist::Value>(list);
   };
-  const plist::Value userKey = entry(0x700000039, 0x7000000E0);
+  const plist::Value userKey = mapping_entry(0x700000039, 0x7000000E0);
   switch (which % kLookalikeCount) {
     case 0: return std::nullopt;
     case 1: return plist::Value(plist::Array{});
     case 2: return plist::Value(plist::Array{userKey});
-    case 3: return plist::Value(plist::Array{entry(0x700000004, 0x700000005)});
+    case 3: return plist::Value(plist::Array{mapping_entry(0x700000004, 0x700000005)});
     case 4:  // the numeric mapping, then a key of the user's
       return edited(numeric, [&](plist::Array& list) { list.push_back(userKey); });
     case 5:  // the navigation mapping's first six entries
@@ -66,8 +63,8 @@ std::optional<plist::Value> lookalike_mapping(uint8_t which,
       return edited(navigation, [&](plist::Array& list) { list.push_back(userKey); });
     case 7:  // Keypad 5 gives the page's usage 0 rather than no usage
       return edited(navigation,
-                    [](plist::Array& list) { list[5] = entry(0x70000005D, 0x700000000); });
-    case 8: return plist::Value(plist::Array{entry(0x700000053, 1)});
+                    [](plist::Array& list) { list[5] = mapping_entry(0x70000005D, 0x700000000); });
+    case 8: return plist::Value(plist::Array{mapping_entry(0x700000053, 1)});
     case 9:  // the numeric entry carrying a key more
       return plist::Value(
           plist::Array{plist::Dictionary{{kIOHIDKeyboardModifierMappingSrcKey, 0x700000053},
@@ -92,7 +89,7 @@ std::optional<plist::Value> foreign_record(sim::World& world, const std::string&
   if (!device || !service) return std::nullopt;
   BootTimeValue earlier = world.bootTime();
   earlier.tv_sec -= 3600;
-  const plist::Value original = plist::Array{entry(0x700000004, 0x700000005)};
+  const plist::Value original = plist::Array{mapping_entry(0x700000004, 0x700000005)};
   plist::Dictionary record{{"Version", 1},
                            {"BootSession", testing::boot_session_text(world.bootTime())},
                            {"DeviceRegistryID", hex16(*device)},

@@ -5,12 +5,12 @@
 
 namespace padwarden::testing {
 
-namespace {
-
-plist::Value entry(int64_t source, int64_t destination) {
+plist::Value mapping_entry(int64_t source, int64_t destination) {
   return plist::Dictionary{{"HIDKeyboardModifierMappingSrc", source},
                            {"HIDKeyboardModifierMappingDst", destination}};
 }
+
+namespace {
 
 // Kind-exact equality: the platform's own equality lets an integer equal a real.
 bool same(const plist::Value& a, const plist::Value& b) {
@@ -53,18 +53,18 @@ bool string_is(const plist::Value& record, const char* key, const std::string& w
 }  // namespace
 
 const plist::Value& numeric_mode_mapping() {
-  static const plist::Value mapping = plist::Array{entry(0x700000053, 0)};
+  static const plist::Value mapping = plist::Array{mapping_entry(0x700000053, 0)};
   return mapping;
 }
 
 const plist::Value& navigation_mode_mapping() {
   static const plist::Value mapping = plist::Array{
-      entry(0x700000053, 0),           entry(0x70000005F, 0x70000004A),
-      entry(0x700000060, 0x700000052), entry(0x700000061, 0x70000004B),
-      entry(0x70000005C, 0x700000050), entry(0x70000005D, 0),
-      entry(0x70000005E, 0x70000004F), entry(0x700000059, 0x70000004D),
-      entry(0x70000005A, 0x700000051), entry(0x70000005B, 0x70000004E),
-      entry(0x700000062, 0x700000049), entry(0x700000063, 0x70000004C)};
+      mapping_entry(0x700000053, 0),           mapping_entry(0x70000005F, 0x70000004A),
+      mapping_entry(0x700000060, 0x700000052), mapping_entry(0x700000061, 0x70000004B),
+      mapping_entry(0x70000005C, 0x700000050), mapping_entry(0x70000005D, 0),
+      mapping_entry(0x70000005E, 0x70000004F), mapping_entry(0x700000059, 0x70000004D),
+      mapping_entry(0x70000005A, 0x700000051), mapping_entry(0x70000005B, 0x70000004E),
+      mapping_entry(0x700000062, 0x700000049), mapping_entry(0x700000063, 0x70000004C)};
   return mapping;
 }
 

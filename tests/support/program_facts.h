@@ -11,6 +11,9 @@
 
 namespace padwarden::testing {
 
+// One entry of a key mapping, Src and Dst as integers.
+plist::Value mapping_entry(int64_t source, int64_t destination);
+
 // The numeric-mode mapping (Num Lock gives nothing) or the navigation-mode one, entry by entry.
 const plist::Value& numeric_mode_mapping();
 const plist::Value& navigation_mode_mapping();

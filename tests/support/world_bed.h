@@ -10,17 +10,10 @@
 #include <string>
 
 #include "platform/sim/world.h"
+#include "tests/support/key_usages.h"
 #include "tests/support/safety_monitor.h"
 
 namespace padwarden::testing {
-
-// Keyboard/Keypad page usages the stories use.
-inline constexpr uint8_t kNumLock = 0x53;
-inline constexpr uint8_t kKeypad4 = 0x5C;
-inline constexpr uint8_t kKeypad5 = 0x5D;
-inline constexpr uint8_t kKeypad8 = 0x60;
-inline constexpr uint8_t kCapsLock = 0x39;
-inline constexpr uint8_t kLeftShift = 0xE1;
 
 class WorldBed : public ::testing::Test {
  public:
