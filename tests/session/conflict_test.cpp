@@ -21,12 +21,6 @@ class Conflict : public SessionWorld {
     otherPartySets("kb1", foreign);
     programWrites.clear();
   }
-  // kb1 (no mapping of its own) in navigation mode, its next mapping read and the service's
-  // answer after it failing.
-  void navigationThenUnreadableMapping() {
-    startInNavigation("kb1");
-    world.recorder().add({"IOHIDServiceClientCopyProperty", 0, 2});
-  }
 };
 
 // Another program may set its value while the record is being saved: the look after the
@@ -50,18 +44,6 @@ TEST_F(Conflict, ForeignChangeWhileTheRecordIsSavedIsLeftAlone) {
   EXPECT_TRUE(programWrites.empty());
 }
 
-// A read of the mapping that fails (and the service's answer with it) must not cost the record
-// while the program's mapping is on the keyboard; the next look finds it and carries on.
-TEST_F(Conflict, MappingReadFailingOnceKeepsOwnershipAndTheRecord) {
-  navigationThenUnreadableMapping();
-  tap("kb1", kNumLock);
-  EXPECT_EQ(mapping("kb1"), navigation_mapping());
-  EXPECT_TRUE(storedLease("kb1"));
-  advance(5);
-  EXPECT_EQ(session->errorSummary(), "");
-  EXPECT_EQ(mapping("kb1"), numeric_mapping());
-}
-
 // The restore's write answered success and was lost, and the look after it told nothing: the
 // original is not known to be back, so the record stays until a look shows it.
 TEST_F(Conflict, RestoreLostAndUnreadIsNotTakenForDone) {
@@ -83,18 +65,6 @@ TEST_F(Conflict, RestoreLostAndUnreadIsNotTakenForDone) {
   EXPECT_EQ(mapping("kb1"), own);
   EXPECT_FALSE(storedLease("kb1"));
   EXPECT_FALSE(session->isEnabled());
-}
-
-// With no mapping of its own, a keyboard whose mapping cannot be read while handling is
-// disabled looked already restored: the record went while the navigation mapping stayed on.
-TEST_F(Conflict, DisableWithAnUnreadableMappingRestoresBeforeDroppingTheRecord) {
-  navigationThenUnreadableMapping();
-  session->setEnabled(false);
-  step();
-  EXPECT_TRUE(storedLease("kb1")) << "nothing read: the record stays";
-  advance(5);  // the next look reads the program's mapping and restores
-  EXPECT_FALSE(mapping_is_ours(mapping("kb1")));
-  EXPECT_FALSE(storedLease("kb1"));
 }
 
 TEST_F(Conflict, SurvivesUnplugAndReplugOfTheKeyboard) {
