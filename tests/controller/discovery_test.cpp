@@ -41,7 +41,7 @@ TEST_F(Discovery, PermissionGrantedAgainRevivesKeyboardsThatLostIt) {
   start();
   wake("kb1");
   tap("kb1", kNumLock);
-  ASSERT_EQ(mapping("kb1"), navigation_mapping());
+  ASSERT_EQ(mapping("kb1"), navigation_mode_mapping());
   world.setPermission(sim::InputMonitoring::Denied);
   advance(6);
   ASSERT_FALSE(mapping_is_ours(mapping("kb1")));
@@ -50,7 +50,7 @@ TEST_F(Discovery, PermissionGrantedAgainRevivesKeyboardsThatLostIt) {
   EXPECT_TRUE(controller->requestInputMonitoring());
   step();
   wake("kb1");
-  EXPECT_EQ(mapping("kb1"), navigation_mapping());
+  EXPECT_EQ(mapping("kb1"), navigation_mode_mapping());
   EXPECT_TRUE(controller->inputMonitoringGranted());
 }
 
@@ -70,7 +70,7 @@ TEST_P(UnreadableDeviceList, KeepsAttachedKeyboardsAndTheirLeases) {
   advance(kDiscoveryTimerInterval);
   EXPECT_EQ(session("kb1"), before);
   EXPECT_TRUE(storedLease("kb1"));
-  EXPECT_EQ(mapping("kb1"), navigation_mapping());
+  EXPECT_EQ(mapping("kb1"), navigation_mode_mapping());
 
   // Once the keyboard is really gone, a pass retires its session even when the (then empty)
   // list cannot be read.
@@ -98,7 +98,7 @@ TEST_F(Discovery, PassWithoutAListKeepsAKeyboardWhoseRestoreIsPending) {
   world.recorder().failAlways("IOServiceGetMatchingService");
   advance(kDiscoveryTimerInterval);
   EXPECT_TRUE(storedLease("kb1"));
-  EXPECT_EQ(mapping("kb1"), navigation_mapping());
+  EXPECT_EQ(mapping("kb1"), navigation_mode_mapping());
 
   world.recorder().clearFaults();
   wake("kb1");
@@ -131,7 +131,7 @@ TEST_P(DiscoveryFaults, FailedPassIsShownAndTheNextPassRecovers) {
   ASSERT_TRUE(session("kb1"));
   EXPECT_EQ(controller->errorSummary(), "");
   wake("kb1");
-  EXPECT_EQ(mapping("kb1"), numeric_mapping());
+  EXPECT_EQ(mapping("kb1"), numeric_mode_mapping());
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -79,7 +79,7 @@ TEST_F(LegacyLease, OlderRecordMovesToItsKeyboardAndStillRestoresTheOriginal) {
   const plist::Value record = make_lease_record(
       {bootSession(), device, registry_id_string(*world.serviceRegistryID("kb1"))}, original);
   // An older version crashed with its mapping installed.
-  ASSERT_TRUE(world.setUserKeyMapping("kb1", 0, numeric_mapping()));
+  ASSERT_TRUE(world.setUserKeyMapping("kb1", 0, numeric_mode_mapping()));
   world.disk().values.insert_or_assign("MappingLease", record);
 
   launch();

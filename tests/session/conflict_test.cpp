@@ -17,7 +17,7 @@ class Conflict : public SessionWorld {
     plug("kb1");
     startSession("kb1");
     tap("kb1", kCapsLock);
-    ASSERT_EQ(mapping("kb1"), numeric_mapping());
+    ASSERT_EQ(mapping("kb1"), numeric_mode_mapping());
     otherPartySets("kb1", foreign);
     programWrites.clear();
   }
@@ -51,14 +51,14 @@ TEST_F(Conflict, RestoreLostAndUnreadIsNotTakenForDone) {
   plug("kb1", own);
   startSession("kb1");
   tap("kb1", kCapsLock);
-  ASSERT_EQ(mapping("kb1"), numeric_mapping());
+  ASSERT_EQ(mapping("kb1"), numeric_mode_mapping());
   world.recorder().add(
       {"IOHIDServiceClientSetProperty", 0, 1, static_cast<int32_t>(0xE00002BCu), true});
   world.recorder().add({"IOHIDServiceClientCopyProperty", 1, 2});
 
   session->setEnabled(false);
   step();
-  EXPECT_EQ(mapping("kb1"), numeric_mapping());
+  EXPECT_EQ(mapping("kb1"), numeric_mode_mapping());
   EXPECT_TRUE(storedLease("kb1"));
   EXPECT_EQ(session->errorSummary(), texts::kCouldNotRestoreMapping);
   advance(5);

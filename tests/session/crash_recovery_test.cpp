@@ -35,7 +35,7 @@ TEST_P(UntrustedLeases, AreDeletedAtAttachmentAndTheCurrentMappingIsTheOriginal)
   EXPECT_FALSE(storedLease("kb1"));
   EXPECT_EQ(session->errorSummary(), "");
   tap("kb1", kKeypad5);
-  EXPECT_EQ(mapping("kb1"), numeric_mapping());
+  EXPECT_EQ(mapping("kb1"), numeric_mode_mapping());
   ASSERT_EQ(programWrites.size(), 1u);
   EXPECT_EQ(*storedLease("kb1")->find(kLeaseOriginalMappingKey), current);
 

@@ -21,12 +21,12 @@ TEST_F(EqualToOurs, RestoredKeyboardWhoseRecordStayedIsNotTakenBackByTheRetry) {
   ASSERT_TRUE(session->isDisablePending());
   EXPECT_EQ(mapping("kb1"), plist::Value(plist::Array{}));
 
-  otherPartySets("kb1", navigation_mapping());
+  otherPartySets("kb1", navigation_mode_mapping());
   programWrites.clear();
   advance(kReconcileTimerInterval);
   EXPECT_FALSE(session->isDisablePending());
   EXPECT_TRUE(programWrites.empty());
-  EXPECT_EQ(mapping("kb1"), navigation_mapping());
+  EXPECT_EQ(mapping("kb1"), navigation_mode_mapping());
   EXPECT_FALSE(storedLease("kb1"));
 }
 

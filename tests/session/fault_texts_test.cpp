@@ -30,7 +30,7 @@ TEST_P(ToggleFaults, NameTheFailureAndLeaveAConsistentKeyboard) {
   plug("kb1");
   startSession("kb1");
   tap("kb1", kCapsLock);
-  ASSERT_EQ(mapping("kb1"), numeric_mapping());
+  ASSERT_EQ(mapping("kb1"), numeric_mode_mapping());
 
   world.recorder().add(row.fault);
   // The LED follows the press, the mapping the release.
@@ -41,7 +41,7 @@ TEST_P(ToggleFaults, NameTheFailureAndLeaveAConsistentKeyboard) {
   EXPECT_EQ(world.ledValue("kb1"), spent ? 1 : 0);
   EXPECT_EQ(session->logicalNumLockOn(), spent);
   EXPECT_EQ(mapping("kb1"),
-            row.left == Left::MappingUnsure ? navigation_mapping() : numeric_mapping());
+            row.left == Left::MappingUnsure ? navigation_mode_mapping() : numeric_mode_mapping());
 
   // Nothing sticks: a spent press is pressed again, a failed mapping step is retried by the
   // reconcile tick.
@@ -49,7 +49,7 @@ TEST_P(ToggleFaults, NameTheFailureAndLeaveAConsistentKeyboard) {
   advance(10);
   EXPECT_FALSE(session->logicalNumLockOn());
   EXPECT_EQ(world.ledValue("kb1"), 0);
-  EXPECT_EQ(mapping("kb1"), navigation_mapping());
+  EXPECT_EQ(mapping("kb1"), navigation_mode_mapping());
   EXPECT_EQ(session->errorSummary(), "");
 }
 
@@ -105,7 +105,7 @@ TEST_P(FirstInstallFaults, LeaveTheKeyboardsOwnMappingAndNoRecord) {
   EXPECT_TRUE(programWrites.empty());
   // The next report tries again.
   release("kb1", kCapsLock);
-  EXPECT_EQ(mapping("kb1"), numeric_mapping());
+  EXPECT_EQ(mapping("kb1"), numeric_mode_mapping());
   EXPECT_TRUE(storedLease("kb1"));
   EXPECT_EQ(session->errorSummary(), "");
 }
@@ -137,7 +137,7 @@ TEST_P(StartFaults, AreNamedAndGoneAfterTheNextAttempt) {
   session->reconcile();
   advance(1);
   tap("kb1", kCapsLock);
-  EXPECT_EQ(mapping("kb1"), numeric_mapping());
+  EXPECT_EQ(mapping("kb1"), numeric_mode_mapping());
   EXPECT_EQ(session->errorSummary(), "");
 }
 

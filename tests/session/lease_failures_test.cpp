@@ -56,7 +56,7 @@ TEST_F(LeaseDeletionFails, ConflictWhoseDeletionLandedLetsTheDisableCompleteAtOn
   plug("kb1", user_mapping(kCapsLock, 0xE0));
   startSession("kb1");
   tap("kb1", kCapsLock);
-  ASSERT_EQ(mapping("kb1"), numeric_mapping());
+  ASSERT_EQ(mapping("kb1"), numeric_mode_mapping());
   const plist::Value foreign = user_mapping(kKeypad5, 0x1E);
   otherPartySets("kb1", foreign);
   world.recorder().failAlways("CFPreferencesAppSynchronize");

@@ -30,18 +30,18 @@ plist::Value as_reals(const plist::Value& mapping) {
 // - Found by the randomized simulation (seed 24, mix 6): a floating-point copy of the program's
 //   mapping, which the platform's equality took for the program's own.
 TEST_F(Lookalikes, AreLeftAloneByTheRestore) {
-  plist::Array keypadFiveToPageUsage = *navigation_mapping().asArray();
+  plist::Array keypadFiveToPageUsage = *navigation_mode_mapping().asArray();
   keypadFiveToPageUsage[5] = mapping_entry(0x70000005D, 0x700000000);
-  plist::Array swapped = *navigation_mapping().asArray();
+  plist::Array swapped = *navigation_mode_mapping().asArray();
   std::swap(swapped[1], swapped[2]);
-  plist::Array lastRowDiffers = *navigation_mapping().asArray();
+  plist::Array lastRowDiffers = *navigation_mode_mapping().asArray();
   lastRowDiffers.back() = mapping_entry(0x700000063, 0x70000004D);
   const std::pair<plist::Value, bool> values[] = {{keypadFiveToPageUsage, false},
                                                   {swapped, false},
                                                   {lastRowDiffers, false},
                                                   {plist::Array{mapping_entry(0x700000053, 1)}, false},
-                                                  {as_reals(navigation_mapping()), false},
-                                                  {as_reals(numeric_mapping()), true}};
+                                                  {as_reals(navigation_mode_mapping()), false},
+                                                  {as_reals(numeric_mode_mapping()), true}};
   for (const auto& [value, overNumeric] : values) {
     SCOPED_TRACE(plist::describe(value));
     startInNavigation("kb1", user_mapping(kCapsLock, 0xE0));
@@ -70,7 +70,7 @@ TEST_F(Lookalikes, LandedWriteThatFailedIsNotTakenForTheKeyboardsOwnLater) {
   landed.lands = true;
   world.recorder().add(landed);
   press("kb1", kCapsLock);
-  ASSERT_EQ(mapping("kb1"), numeric_mapping());
+  ASSERT_EQ(mapping("kb1"), numeric_mode_mapping());
   world.recorder().failOnce("CFPreferencesAppSynchronize");
   advance(5);
   release("kb1", kCapsLock);

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "core/keyboard_report.h"
 #include "session/key_mapping.h"
 #include "session/keyboard_matching.h"
 #include "session/lease_record.h"
@@ -14,17 +13,6 @@ namespace {
 int64_t page7(uint8_t usage) { return kKeyboardPageKey | usage; }
 
 }  // namespace
-
-plist::Value numeric_mapping() { return plist::Array{mapping_entry(page7(kNumLockUsage), 0)}; }
-
-plist::Value navigation_mapping() {
-  plist::Array entries{mapping_entry(page7(kNumLockUsage), 0)};
-  for (const numlock_navigation_mapping& row : kNavigationMappings) {
-    entries.push_back(
-        mapping_entry(page7(row.keypad_usage), row.navigation_usage ? page7(row.navigation_usage) : 0));
-  }
-  return entries;
-}
 
 plist::Value user_mapping(uint8_t from, uint8_t to) {
   return plist::Array{mapping_entry(page7(from), page7(to))};
@@ -41,7 +29,7 @@ SessionWorld::~SessionWorld() { session.reset(); }
 std::shared_ptr<KeyboardSession>& SessionWorld::startSession(const std::string& name) {
   if (!world.process()) world.launch();
   session = KeyboardSession::create(world.process()->platform(), registryID(name), "ID",
-                                    [this] { ++notifications; });
+                                    [] {});
   session->start();
   step();
   return session;
@@ -64,7 +52,7 @@ void SessionWorld::startInNavigation(const std::string& name,
   startSession(name);
   tap(name, kCapsLock);
   tap(name, kNumLock);
-  ASSERT_EQ(mapping(name), navigation_mapping());
+  ASSERT_EQ(mapping(name), navigation_mode_mapping());
 }
 
 plist::Value SessionWorld::leaseFor(const std::string& name, const plist::Value& original) const {
@@ -79,12 +67,6 @@ size_t SessionWorld::callsTo(std::string_view op) const {
     if (call.op == op) ++count;
   }
   return count;
-}
-
-std::string SessionWorld::typed(const std::string& name) {
-  std::string text = world.typed().render(name);
-  world.typed().clear();
-  return text;
 }
 
 }  // namespace padwarden::testing

@@ -17,9 +17,6 @@
 
 namespace padwarden::testing {
 
-// The navigation-mode and numeric-mode mappings as the service should hold them.
-plist::Value navigation_mapping();
-plist::Value numeric_mapping();
 // A one-entry user mapping, Src and Dst on the Keyboard/Keypad page.
 plist::Value user_mapping(uint8_t from, uint8_t to);
 
@@ -39,7 +36,6 @@ class SessionWorld : public WorldBed {
 
   // Another program changes the mapping; it becomes the keyboard's true original.
   void otherPartySets(const std::string& name, std::optional<plist::Value> value);
-  std::string typed(const std::string& name);
 
   // The preference key of the keyboard's lease while it is plugged (keep it before unplug).
   std::string leaseKey(const std::string& name) const { return "MappingLease." + registryID(name); }
@@ -49,7 +45,6 @@ class SessionWorld : public WorldBed {
   size_t callsTo(std::string_view op) const;
 
   std::shared_ptr<KeyboardSession> session;
-  int notifications = 0;
   // Every mapping write the program made, in order.
   std::vector<sim::MappingWrite> programWrites;
 };
