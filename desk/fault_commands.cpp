@@ -15,6 +15,8 @@ namespace {
 constexpr std::string_view kFailableOperations[] = {
     "CFArrayCreateMutable",
     "CFDictionaryCreateMutable",
+    "CFNumberCreateSInt32",
+    "CFNumberCreateSInt64",
     "CFPreferencesAppSynchronize",
     "CFPreferencesCopyAppValue",
     "CFPreferencesSetAppValue",
