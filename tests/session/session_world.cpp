@@ -35,12 +35,6 @@ std::shared_ptr<KeyboardSession>& SessionWorld::startSession(const std::string& 
   return session;
 }
 
-void SessionWorld::crash() {
-  world.crash();
-  session.reset();
-  monitor.check();
-}
-
 void SessionWorld::otherPartySets(const std::string& name, std::optional<plist::Value> value) {
   trueOriginal[name] = value;
   ASSERT_TRUE(world.setUserKeyMapping(name, 0, std::move(value)));

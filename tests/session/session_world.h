@@ -31,8 +31,6 @@ class SessionWorld : public WorldBed {
   // then Num Lock): the program's navigation mapping is on it under a record.
   void startInNavigation(const std::string& name,
                          std::optional<plist::Value> ownMapping = std::nullopt);
-  // Crashes the program: the session object is dropped with its dead process.
-  void crash();
 
   // Another program changes the mapping; it becomes the keyboard's true original.
   void otherPartySets(const std::string& name, std::optional<plist::Value> value);
