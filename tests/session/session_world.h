@@ -35,8 +35,6 @@ class SessionWorld : public WorldBed {
   // Another program changes the mapping; it becomes the keyboard's true original.
   void otherPartySets(const std::string& name, std::optional<plist::Value> value);
 
-  // The preference key of the keyboard's lease while it is plugged (keep it before unplug).
-  std::string leaseKey(const std::string& name) const { return "MappingLease." + registryID(name); }
   // A valid lease for the keyboard as plugged now, as a crashed run would have left it.
   plist::Value leaseFor(const std::string& name, const plist::Value& original) const;
   // How many calls of the operation the program made since the trace was last cleared.

@@ -93,7 +93,7 @@ std::string boot_session_text(const BootTimeValue& boot) {
   return text;
 }
 
-std::string record_key(sim::World& world, const std::string& keyboard) {
+std::string record_key(const sim::World& world, const std::string& keyboard) {
   const std::optional<uint64_t> id = world.deviceRegistryID(keyboard);
   return id ? "MappingLease." + hex16(*id) : std::string();
 }

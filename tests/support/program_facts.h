@@ -35,7 +35,9 @@ std::string boot_session_text(const BootTimeValue& boot);
 
 // The recovery record saved for the keyboard's current registry ID, or none.
 std::optional<plist::Value> saved_record(sim::World& world, const std::string& keyboard);
-std::string record_key(sim::World& world, const std::string& keyboard);
+// The preference key of the keyboard's record under its current registry ID (empty when it is
+// not plugged in).
+std::string record_key(const sim::World& world, const std::string& keyboard);
 // Why the record cannot bring the keyboard's `service`-th event service back to `original`:
 // not the five entries, not this boot, not this keyboard's device or that event service, or
 // another original. Empty when it can.

@@ -2,7 +2,6 @@
 // the last check becomes a test failure.
 #pragma once
 
-#include <optional>
 #include <string>
 
 #include "tests/support/safety_rules.h"
@@ -16,10 +15,6 @@ class SafetyMonitor {
 
   // Reports (as test failures) what broke a rule since the last check.
   void check();
-
-  std::optional<plist::Value> storedLease(const std::string& name) const {
-    return rules_.storedLease(name);
-  }
 
  private:
   SafetyRules rules_;

@@ -52,9 +52,11 @@ class WorldBed : public ::testing::Test {
   }
   // The stored value of a preference key, or none.
   std::optional<plist::Value> onDisk(const std::string& key) const;
+  // The preference key of the keyboard's lease while it is plugged (keep it before unplug).
+  std::string leaseKey(const std::string& name) const { return record_key(world, name); }
   // The lease record stored for the keyboard's current registry ID, or none.
   std::optional<plist::Value> storedLease(const std::string& name) const {
-    return onDisk("MappingLease." + registryID(name));
+    return onDisk(leaseKey(name));
   }
 
   sim::World world;
