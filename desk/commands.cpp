@@ -437,6 +437,8 @@ Outcome Desk::expect(const std::vector<std::string>& w, const std::string& line)
   if (what == "writes") {
     const std::optional<int64_t> count = n == 4 ? parse_integer(w[3]) : std::nullopt;
     if (!count || *count < 0) return Outcome::error("usage: expect writes NAME N");
+    // A misspelt name would otherwise count no writes and pass.
+    if (!world_.machine().keyboard(w[2])) return Outcome::error(w[2] + " was never plugged in");
     const uint64_t made = std::exchange(programWrites_[w[2]], 0);
     if (made == static_cast<uint64_t>(*count)) return Outcome::ok();
     return Outcome::failed("expected " + w[3] + " mapping writes, found " + std::to_string(made));

@@ -69,6 +69,9 @@ done <<'EOF'
 2|expect typed kb1 up 0x7:0x4|unknown key "0x7:0x4"
 1|expect typed kb1 up|expected up, found a
 1|expect typed kb1 0xc:0xe9|found a
+2|expect writes kb2 0|kb2 was never plugged in
+2|expect lease kb2 no|kb2 was never plugged in
+1|expect writes kb1 0|expected 0 mapping writes, found 1
 2|help extra|usage: help
 2|exit now|usage: exit
 2|click \x1b[2J|not UTF-8: click ^[[2J
