@@ -154,6 +154,12 @@ Outcome Desk::run(const std::vector<std::string>& w, const std::string& line) {
     launch(arguments);
     return Outcome::ok();
   }
+  if (command == "hid") {
+    if (n != 2 || w[1] != "restart") return Outcome::error("usage: hid restart");
+    world_.restartEventSystem();
+    out_ << "(the HID event system restarted: no keyboard has a mapping now)\n";
+    return Outcome::ok();
+  }
   if (command == "crash" || command == "sleep" || command == "wake" || command == "reboot" ||
       command == "menu") {
     if (n != 1) return Outcome::error("usage: " + command);
@@ -321,14 +327,17 @@ Outcome Desk::permission(const std::vector<std::string>& w) {
 
 Outcome Desk::map(const std::vector<std::string>& w, const std::string& line) {
   const char* usage =
-      "usage: map NAME none|[]|numeric|navigation|[float] SRC:DST...|text TEXT (see help)";
+      "usage: map NAME []|numeric|navigation|[float] SRC:DST...|text TEXT (see help)";
   if (w.size() < 3) return Outcome::error(usage);
   const std::string& name = w[1];
   if (!world_.isPlugged(name)) return Outcome::error(name + " is not plugged in");
-  std::optional<plist::Value> value;
   if (w.size() == 3 && w[2] == "none") {
-    value.reset();
-  } else if (w.size() == 3 && w[2] == "[]") {
+    return Outcome::error(
+        "no program can remove a keyboard's mapping: map NAME [] clears it, and after hid "
+        "restart no keyboard has one");
+  }
+  plist::Value value = plist::Array{};
+  if (w.size() == 3 && w[2] == "[]") {
     value = plist::Array{};
   } else if (w.size() == 3 && (w[2] == "numeric" || w[2] == "navigation")) {
     value = program_mapping(w[2] == "numeric");

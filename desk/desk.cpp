@@ -14,7 +14,9 @@ namespace padwarden::desk {
 
 Desk::Desk(DeskSettings settings, std::ostream& out) : settings_(std::move(settings)), out_(out) {
   world_.observeMappingWrites([this](const sim::MappingWrite& write) {
-    if (write.writer == sim::MappingWriter::OtherParty && write.serviceIndex == 0) {
+    // Another program's value, or none after the event system lost every mapping: what the
+    // keyboard would hold had Padwarden never run.
+    if (write.writer != sim::MappingWriter::Program && write.serviceIndex == 0) {
       originals_[write.keyboard] = write.written;
     }
     if (write.writer == sim::MappingWriter::Program) ++programWrites_[write.keyboard];

@@ -38,7 +38,7 @@ const char* const kCommandsText = R"(Commands (one a line; "#" starts a comment)
   click TEXT                choose the menu item whose title starts with TEXT
   permission granted|denied|ask
                             Input Monitoring; ask: granted as soon as Padwarden requests it
-  map NAME none|[]|numeric|navigation|SRC:DST...
+  map NAME []|numeric|navigation|SRC:DST...
                             another program sets the keyboard's "UserKeyMapping" (Src and
                             Dst in hexadecimal, e.g. 0x700000039:0x7000000E0; numeric and
                             navigation: values equal to Padwarden's own two mappings)
@@ -60,6 +60,8 @@ const char* const kCommandsText = R"(Commands (one a line; "#" starts a comment)
   crash                     Padwarden dies at once; what it did not save is lost
   sleep, wake               the machine goes to sleep, or wakes up
   reboot                    the machine restarts (mappings are gone; keyboards stay)
+  hid restart               the HID event system restarts: every keyboard's mapping is gone,
+                            the keyboards and their registry IDs stay
   install PATH              where Padwarden.app is installed (default /Applications)
   login status N            the login-item status the system reports (0 to 3, or other)
   login register enables|approval|fails|fails-silently

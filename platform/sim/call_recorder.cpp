@@ -11,6 +11,16 @@ void CallRecorder::removeFaults(std::string_view op) {
   }
 }
 
+bool CallRecorder::mayFail(std::string_view op) const {
+  for (size_t i = 0; i < rules_.size(); ++i) {
+    const FaultRule& rule = rules_[i];
+    if (!rule.op.empty() && rule.op != op) continue;
+    const uint64_t seen = i < seen_.size() ? seen_[i] : 0;
+    if (!rule.times || seen < rule.skip + *rule.times) return true;
+  }
+  return false;
+}
+
 void CallRecorder::atCall(uint64_t n, CallAction action) {
   actions_.push_back({count_ + n, std::move(action)});
 }

@@ -53,6 +53,8 @@ class CallRecorder {
   void clearFaults() { rules_.clear(); }
   // Drops the rules of one operation, leaving the others counting where they were.
   void removeFaults(std::string_view op);
+  // Whether a rule may still fail a later call of the operation.
+  bool mayFail(std::string_view op) const;
 
   // Before the nth call from now (1-based) and each later one until it acts, `action` runs:
   // another program acting between two of the program's calls.

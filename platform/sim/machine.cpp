@@ -97,8 +97,7 @@ void Machine::typeKey(Keyboard& keyboard, uint8_t usage, bool down) {
   typed.record({keyboard.spec.name, key.usagePage, key.usage, down});
 }
 
-void Machine::writeMapping(EventService& service, std::optional<plist::Value> value,
-                           MappingWriter writer) {
+void Machine::writeMapping(EventService& service, plist::Value value, MappingWriter writer) {
   MappingWrite write{service.keyboard,
                      service.index,
                      service.entry->id,
@@ -106,12 +105,23 @@ void Machine::writeMapping(EventService& service, std::optional<plist::Value> va
                      service.property(kIOHIDUserKeyMappingKey),
                      value,
                      writer};
-  if (value) {
-    service.properties.insert_or_assign(kIOHIDUserKeyMappingKey, std::move(*value));
-  } else if (auto it = service.properties.find(kIOHIDUserKeyMappingKey);
-             it != service.properties.end()) {
-    service.properties.erase(it);
+  service.properties.insert_or_assign(kIOHIDUserKeyMappingKey, std::move(value));
+  tell(write);
+}
+
+void Machine::restartEventSystem() {
+  for (const EventServiceRef& service : services()) {
+    auto it = service->properties.find(kIOHIDUserKeyMappingKey);
+    if (it == service->properties.end()) continue;
+    MappingWrite write{service->keyboard, service->index,     service->entry->id,
+                       service->serial,   it->second,         std::nullopt,
+                       MappingWriter::EventSystem};
+    service->properties.erase(it);
+    tell(write);
   }
+}
+
+void Machine::tell(const MappingWrite& write) {
   // Observers may change the world; they get their own copy of the list.
   const std::vector<MappingObserver> observers = observers_;
   for (const MappingObserver& observer : observers) observer(write);

@@ -29,7 +29,10 @@ enum class InputMonitoring {
   UnknownDeniedOnRequest,   // not decided yet; the user will refuse when asked
 };
 
-enum class MappingWriter { Program, OtherParty };
+// Who changed a mapping: the program, another program (which can set any value but, as on the
+// Mac, never remove the property), or the HID event system itself, which loses every mapping
+// when it restarts.
+enum class MappingWriter { Program, OtherParty, EventSystem };
 
 // One write of a service's "UserKeyMapping", reported as it happens.
 struct MappingWrite {
@@ -38,7 +41,7 @@ struct MappingWrite {
   uint64_t serviceRegistryID = 0;
   uint64_t serviceSerial = 0;  // never reused, unlike registry IDs after a reboot
   std::optional<plist::Value> before;
-  std::optional<plist::Value> written;  // none: removed
+  std::optional<plist::Value> written;  // none: gone with an event-system restart
   MappingWriter writer = MappingWriter::Program;
 };
 using MappingObserver = std::function<void(const MappingWrite&)>;
@@ -82,8 +85,11 @@ class Machine {
   std::optional<std::vector<uint8_t>> press(std::string_view name, uint8_t usage);
   std::optional<std::vector<uint8_t>> release(std::string_view name, uint8_t usage);
 
-  // Sets or removes a service's "UserKeyMapping" and tells the observers.
-  void writeMapping(EventService& service, std::optional<plist::Value> value, MappingWriter writer);
+  // Sets a service's "UserKeyMapping" and tells the observers.
+  void writeMapping(EventService& service, plist::Value value, MappingWriter writer);
+  // The HID event system restarts: every service loses its mapping at once; registry IDs and
+  // services stay.
+  void restartEventSystem();
   void observeMappingWrites(MappingObserver observer) { observers_.push_back(std::move(observer)); }
 
   // Power cycle: the wall clock moves on by the uptime plus `downtime`, the monotonic clock
@@ -93,6 +99,7 @@ class Machine {
 
  private:
   void typeKey(Keyboard& keyboard, uint8_t usage, bool down);
+  void tell(const MappingWrite& write);
 
   BootTimeValue bootTime_ = kFirstBootTime;
   DeviceBuilder builder_{registry};

@@ -191,8 +191,7 @@ std::optional<plist::Value> World::userKeyMapping(std::string_view name, size_t 
   return s->property(kIOHIDUserKeyMappingKey);
 }
 
-bool World::setUserKeyMapping(std::string_view name, size_t index,
-                              std::optional<plist::Value> value) {
+bool World::setUserKeyMapping(std::string_view name, size_t index, plist::Value value) {
   EventService* s = service(name, index);
   if (!s) return false;
   machine_.writeMapping(*s, std::move(value), MappingWriter::OtherParty);

@@ -95,8 +95,12 @@ class World {
 
   // A service's current "UserKeyMapping" (none: absent, or no such service).
   std::optional<plist::Value> userKeyMapping(std::string_view name, size_t service = 0) const;
-  // Another party sets or removes it. False when there is no such service.
-  bool setUserKeyMapping(std::string_view name, size_t service, std::optional<plist::Value> value);
+  // Another program sets it (any value; no program can remove it). False when there is no
+  // such service.
+  bool setUserKeyMapping(std::string_view name, size_t service, plist::Value value);
+  // The HID event system restarts: every service's mapping is gone at once, the devices, their
+  // services and registry IDs stay.
+  void restartEventSystem() { machine_.restartEventSystem(); }
   // Every write as it happens, by the program or another party.
   void observeMappingWrites(MappingObserver observer) {
     machine_.observeMappingWrites(std::move(observer));

@@ -35,7 +35,7 @@ std::shared_ptr<KeyboardSession>& SessionWorld::startSession(const std::string& 
   return session;
 }
 
-void SessionWorld::otherPartySets(const std::string& name, std::optional<plist::Value> value) {
+void SessionWorld::otherPartySets(const std::string& name, plist::Value value) {
   trueOriginal[name] = value;
   ASSERT_TRUE(world.setUserKeyMapping(name, 0, std::move(value)));
 }

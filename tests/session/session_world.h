@@ -33,7 +33,7 @@ class SessionWorld : public WorldBed {
                          std::optional<plist::Value> ownMapping = std::nullopt);
 
   // Another program changes the mapping; it becomes the keyboard's true original.
-  void otherPartySets(const std::string& name, std::optional<plist::Value> value);
+  void otherPartySets(const std::string& name, plist::Value value);
 
   // A valid lease for the keyboard as plugged now, as a crashed run would have left it.
   plist::Value leaseFor(const std::string& name, const plist::Value& original) const;

@@ -38,19 +38,19 @@ std::string hex16(uint64_t value) {
 
 bool lookalike_equals_programs(uint8_t which) { return which % kLookalikeCount >= 14; }
 
-std::optional<plist::Value> lookalike_mapping(uint8_t which,
-                                              const std::optional<plist::Value>& original) {
+plist::Value lookalike_mapping(uint8_t which, const std::optional<plist::Value>& original) {
   const plist::Value& numeric = testing::numeric_mode_mapping();
   const plist::Value& navigation = testing::navigation_mode_mapping();
   // The mapping with `edit` made to its entries.
   auto edited = [](const plist::Value& mapping, auto edit) {
     plist::Array list = *mapping.asArray();
     edit(list);
-    return std::optional<plist::Value>(list);
+    return plist::Value(list);
   };
   const plist::Value userKey = mapping_entry(0x700000039, 0x7000000E0);
   switch (which % kLookalikeCount) {
-    case 0: return std::nullopt;
+    // Older mixes removed the mapping here, which no program on a Mac can do: it clears it.
+    case 0:
     case 1: return plist::Value(plist::Array{});
     case 2: return plist::Value(plist::Array{userKey});
     case 3: return plist::Value(plist::Array{mapping_entry(0x700000004, 0x700000005)});

@@ -20,7 +20,7 @@ inline constexpr uint8_t kLookalikeCount = 16;
 bool lookalike_equals_programs(uint8_t which);
 // One of kLookalikeCount values; `original` (what the service would hold without the
 // program) is the model of the floating-point copy of an original.
-std::optional<plist::Value> lookalike_mapping(uint8_t which,
+plist::Value lookalike_mapping(uint8_t which,
                                               const std::optional<plist::Value>& original);
 
 // A record for the keyboard under its key that no run of the program may restore from: made in

@@ -37,6 +37,7 @@ enum class EventKind : uint8_t {
   Fault,
   ClearFaults,
   CrashAtCall,
+  EventSystemRestart,
   Count,
 };
 
@@ -70,7 +71,15 @@ std::string describe(const std::optional<plist::Value>& value);
 //      store by another boot, keyboard or version; property writes that land and answer
 //      failure, and ones that answer success and are lost. Other programs' mappings come more
 //      often.
-inline constexpr int kLatestMix = 6;
+//   7: the HID event system restarts at times, every service's mapping gone at once (the one
+//      way a service that held a mapping comes to hold none).
+// In every mix the world does only what a Mac does: other programs set values (an empty array
+// where older mixes removed the mapping) and never remove one; a write they could not make
+// (a value equal to the program's where a record stands, or where the program has read the
+// mapping in the middle of an install) fails no call; and a read that another program's write
+// fails is not also failed by a fault rule, so that no look sees the answer of a keyboard
+// without a mapping where there is one.
+inline constexpr int kLatestMix = 7;
 
 // A small, fully specified generator (the standard distributions differ between libraries,
 // and a seed must replay the same run everywhere).
@@ -116,13 +125,17 @@ class Simulation {
  private:
   void plug(size_t slot, uint8_t choice);
   void foreignMapping(const Event& event);
-  // Another program writes the value (none: removes it) on the keyboard's service, as the
-  // rules and healing need to know it; a value equal to one of the program's mappings only
-  // where no record stands (under one nobody could tell it from the program's own).
-  void writeForeign(size_t slot, size_t service, const std::optional<plist::Value>& value);
+  void restartEventSystem();
+  // Another program writes the value on the keyboard's service, as the rules and healing need
+  // to know it; a value equal to one of the program's mappings only where no record stands and
+  // the program is not between its capture of the mapping and its record's save (nobody could
+  // tell it from the program's own there). False when it writes nothing.
+  bool writeForeign(size_t slot, size_t service, const plist::Value& value);
+  // Whether the program read the service's mapping since this event began.
+  bool programLookedThisEvent(size_t slot, size_t service);
   // The same, just before the nth platform call from now (or the first after it at which a
   // careful program can still see it before it writes).
-  void writeForeignAtCall(size_t slot, size_t service, std::optional<plist::Value> value,
+  void writeForeignAtCall(size_t slot, size_t service, plist::Value value,
                           uint64_t n, bool readFails);
   std::optional<std::string> check();
   std::optional<std::string> checkMenu();
@@ -149,11 +162,10 @@ class Simulation {
     bool foreignSinceProgram = false;
     size_t programService = 0;
     bool seized = false;
-    // Every value that was the keyboard's own since it was plugged: where nothing can be read,
-    // a restore puts back the one the record names, even if another program removed it since.
-    std::vector<std::optional<plist::Value>> pastOriginals{std::nullopt};
   };
   std::vector<Slot> slots_;
+  // The call count when the current event began.
+  uint64_t eventFirstCall_ = 0;
   uint64_t hash_ = 1469598103934665603ull;
 };
 

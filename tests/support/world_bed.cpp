@@ -9,7 +9,7 @@ void WorldBed::plug(sim::KeyboardSpec spec, std::optional<plist::Value> ownMappi
   ASSERT_TRUE(world.plug(std::move(spec)));
   trueOriginal[name] = ownMapping;
   if (ownMapping) {
-    ASSERT_TRUE(world.setUserKeyMapping(name, 0, ownMapping));
+    ASSERT_TRUE(world.setUserKeyMapping(name, 0, *ownMapping));
   }
 }
 
