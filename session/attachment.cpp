@@ -220,14 +220,21 @@ std::optional<bool> KeyboardSession::takeOverMappingState(const MappingRead& rea
     _originalMapping = read.value();
     return false;
   }
-  if (read.isUnknown()) {
+  // The run that saved a record of this very service may have put the program's mapping on it:
+  // an answer of no mapping is judged as from a service that held one.
+  MappingRead judged = read;
+  if (std::holds_alternative<history::NoneSeen>(_mappingHistory)) {
+    _mappingHistory = history::Held{};
+    if (read.told() && !read.value()) judged = judgeAnswerOfNoMapping();
+  }
+  if (judged.isUnknown()) {
     // The read failed: the program's mapping may be on the keyboard. Keep the record and
     // change nothing until a read tells (the reconcile timer looks).
     _originalMapping = std::move(recorded);
     changeLease(Lease::Active);
     markNotInstalled();
     setLookFailed(true);
-    relinquishMappingOwnershipForExternalValue(read);
+    relinquishMappingOwnershipForExternalValue(judged);
     return false;
   }
   return takeOverRecordedMapping(read, std::move(*recorded));
@@ -334,6 +341,7 @@ bool KeyboardSession::deviceRemoved() {
 void KeyboardSession::releaseDeviceHandles() {
   _numLockElement.reset();
   _service.reset();
+  _mappingHistory = history::NoneSeen{};
   _eventClient.reset();
   _originalMapping.reset();
   if (_device) {
@@ -406,6 +414,7 @@ bool KeyboardSession::settleKeptRecord() {
 }
 
 void KeyboardSession::reconcileTimerFired(Timer&) {
+  ++_reconcileTicks;
   if (leaseDeletionPending()) {
     if (!clearPersistentMappingLease()) return;
     if (!_service && _manager && !isStopped() && !isCleanupPending()) {

@@ -15,6 +15,7 @@
 #include "core/numlock_state.h"
 #include "platform/platform.h"
 #include "platform/plist.h"
+#include "session/mapping_history.h"
 #include "session/mapping_ownership.h"
 #include "session/mapping_read.h"
 #include "session/session_lifecycle.h"
@@ -200,6 +201,9 @@ class KeyboardSession : public std::enable_shared_from_this<KeyboardSession> {
   bool relinquishMappingOwnershipForExternalValue(const MappingRead& read);
   // Reads the mapping, telling a failed read from a keyboard that has none.
   MappingRead copyUserKeyMapping();
+  // What an answer of no mapping (the service answering its other properties) tells, by what
+  // the service has held before.
+  MappingRead judgeAnswerOfNoMapping();
 
   // Mapping lease.
   bool persistMappingLease();
@@ -246,6 +250,9 @@ class KeyboardSession : public std::enable_shared_from_this<KeyboardSession> {
   bool _mappingSynchronized = false;
   MappingOwnership _ownership;
   Lease _lease = Lease::None;
+  MappingHistory _mappingHistory;
+  // Reconcile ticks run so far: the measure of how long a service has answered no mapping.
+  uint64_t _reconcileTicks = 0;
   // The keyboard's own mapping goes back at the next chance (no key held, a report seen).
   bool _mappingClearPending = false;
   bool _ledSynchronized = false;

@@ -11,17 +11,33 @@ namespace texts = session_texts;
 MappingRead KeyboardSession::copyUserKeyMapping() {
   // The platform answers nothing both for an absent mapping and for a read that failed. A
   // service that answers a property it is known to have (attachment chose it for its primary
-  // usage page) before and after a second look, and still nothing for the mapping, has none;
-  // a failure that spans the first read alone shows as a value at the second.
+  // usage page) before and after a second look, and still nothing for the mapping, has none,
+  // as far as this look tells; a failure that spans the first read alone shows as a value at
+  // the second.
   auto answers = [this] { return copy_service_property(_service, "PrimaryUsagePage").has_value(); };
   std::optional<plist::Value> value = copy_service_property(_service, kIOHIDUserKeyMappingKey);
   if (!value) {
     if (!answers()) return MappingRead::unknown();
     value = copy_service_property(_service, kIOHIDUserKeyMappingKey);
-    if (!value) return answers() ? MappingRead::absent() : MappingRead::unknown();
+    if (!value) return answers() ? judgeAnswerOfNoMapping() : MappingRead::unknown();
   }
+  _mappingHistory = history::Held{};
   setLookFailed(false);
   return MappingRead::of(std::move(*value));
+}
+
+MappingRead KeyboardSession::judgeAnswerOfNoMapping() {
+  // No program can remove a mapping, only replace it: a service that has held one answers none
+  // only when the read failed (here, both reads of the look) or when the HID event system
+  // restarted and lost every mapping. Only a service that goes on answering so is believed.
+  if (std::holds_alternative<history::NoneSeen>(_mappingHistory)) return MappingRead::absent();
+  if (const auto* answering = std::get_if<history::AnsweringNone>(&_mappingHistory)) {
+    return _reconcileTicks - answering->sinceTick >= kAbsenceBelievedAfterTicks
+               ? MappingRead::absent()
+               : MappingRead::unknown();
+  }
+  _mappingHistory = history::AnsweringNone{_reconcileTicks};
+  return MappingRead::unknown();
 }
 
 bool KeyboardSession::applyDesiredMappingIfReady() {
@@ -108,7 +124,11 @@ bool KeyboardSession::unchangedSinceCapture(const plist::Value& captured) {
 }
 
 bool KeyboardSession::writeDesiredMapping(const plist::Value& desired) {
-  if (!_platform.hid.IOHIDServiceClientSetProperty(_service, kIOHIDUserKeyMappingKey, desired)) {
+  // Whatever it answers, the write may have landed: from now on the service may hold a mapping.
+  const bool accepted =
+      _platform.hid.IOHIDServiceClientSetProperty(_service, kIOHIDUserKeyMappingKey, desired);
+  _mappingHistory = history::Held{};
+  if (!accepted) {
     // A write that answers failure may have landed. Where the program's mapping is found now,
     // or nothing tells, it is the program's: a later look, once the record cannot be checked,
     // must never take it for the keyboard's own.
@@ -215,7 +235,11 @@ bool KeyboardSession::writeOriginalBack(bool restoreOriginal) {
     return false;
   }
   bool restored = false;
-  if (_platform.hid.IOHIDServiceClientSetProperty(_service, kIOHIDUserKeyMappingKey, *restore)) {
+  const bool accepted =
+      _platform.hid.IOHIDServiceClientSetProperty(_service, kIOHIDUserKeyMappingKey, *restore);
+  // Even an empty original is a value once written: a read-back of none is a failed read.
+  _mappingHistory = history::Held{};
+  if (accepted) {
     const MappingRead back = copyUserKeyMapping();
     const std::optional<plist::Value>& readBack = back.value();
     if (back.isUnknown()) {
