@@ -23,6 +23,9 @@ namespace padwarden {
 
 namespace {
 
+// Files written by every store of this process.
+std::atomic<uint64_t> files_written{0};
+
 std::string error_text(int error) { return std::strerror(error); }
 
 // The binary format's magic; anything else may be XML.
@@ -262,6 +265,7 @@ FilePreferences::ReadResult FilePreferences::readFile(int folderFd, bool synchro
   }
   // Written by the store in the binary format; by an editor or a converter perhaps in XML.
   std::optional<plist::Value> value = decode_binary_plist(bytes.data(), bytes.size());
+  result.binary = value.has_value();
   if (!value && !looks_binary(bytes)) value = decode_xml_plist(bytes.data(), bytes.size());
   if (!value) {
     result.reason = looks_binary(bytes) ? "it is not a valid binary property list"
@@ -346,7 +350,14 @@ bool FilePreferences::CFPreferencesAppSynchronize() {
   }
 
   // What others saved, with our pending changes on top.
-  plist::Dictionary merged = cache_.merged(std::move(current.values));
+  plist::Dictionary merged = cache_.merged(current.values);
+  if (!cache_.hasPending() && current.outcome == ReadOutcome::Loaded && current.binary &&
+      merged == current.values) {
+    // Nothing of ours to save and the file already holds it all: rewriting it would change
+    // nothing but wear the disk (the reconcile timer synchronizes every few seconds).
+    cache_.saved(std::move(merged));
+    return true;
+  }
 
   std::optional<std::vector<uint8_t>> bytes = encode_binary_plist(plist::Value(merged));
   if (!bytes) return false;  // only when the whole exceeds the format's limits
@@ -362,8 +373,11 @@ bool FilePreferences::CFPreferencesAppSynchronize() {
   if (injected(Step::SyncFolder) || retry_eintr([&] { return ::fsync(dir.fd()); }) != 0) {
     return false;
   }
+  ++files_written;
   cache_.saved(std::move(merged));
   return true;
 }
+
+uint64_t FilePreferences::filesWritten() { return files_written.load(); }
 
 }  // namespace padwarden

@@ -93,6 +93,8 @@ class FilePreferences final : public UserDefaults, public AppPreferences {
   std::string location() const override { return path_.string(); }
 
   bool hasPendingChanges() const { return cache_.hasPending(); }
+  // Files this process has written (renamed into place), for counting the writes of a day.
+  static uint64_t filesWritten();
   // The process died: what it did not save is gone, and the destructor saves nothing.
   void discardPendingChanges() { cache_.forgetPending(); }
   const std::filesystem::path& folder() const { return folder_; }
@@ -105,7 +107,8 @@ class FilePreferences final : public UserDefaults, public AppPreferences {
   struct ReadResult {
     ReadOutcome outcome = ReadOutcome::Missing;
     plist::Dictionary values;
-    std::string reason;  // why it is corrupt or refused
+    bool binary = false;  // loaded from the binary format (not from XML)
+    std::string reason;   // why it is corrupt or refused
   };
 
   bool injected(Step step) const { return hook_ && hook_(step); }

@@ -154,6 +154,40 @@ TEST_F(FilePreferencesTest, ASynchronizeKeepsOurPendingChangesAndBringsInTheirOt
   EXPECT_EQ(stored("Enabled"), Value(true));
 }
 
+// A synchronize with nothing of ours to save leaves a file that holds it all as it is (the same
+// inode, no temporary file), yet still reads what others saved; a change is written as always.
+TEST_F(FilePreferencesTest, ASynchronizeWithNothingToSaveWritesNothingButStillReads) {
+  auto inode = [this] {
+    struct stat st {};
+    return ::stat(file.c_str(), &st) == 0 ? st.st_ino : 0;
+  };
+  FilePreferences ours(folder);
+  ours.CFPreferencesSetAppValue(kLeaseKey, lease(1));
+  ASSERT_TRUE(ours.CFPreferencesAppSynchronize());
+  const auto written = inode();
+  const uint64_t files = FilePreferences::filesWritten();
+  ASSERT_TRUE(ours.CFPreferencesAppSynchronize());
+  EXPECT_EQ(inode(), written);
+  EXPECT_EQ(FilePreferences::filesWritten(), files);
+
+  // Another store's save is read by the next synchronize, which writes nothing either.
+  FilePreferences theirs(folder);
+  theirs.setBool(true, "Enabled");
+  ASSERT_TRUE(theirs.CFPreferencesAppSynchronize());
+  ASSERT_TRUE(ours.CFPreferencesAppSynchronize());
+  EXPECT_EQ(ours.objectForKey("Enabled"), Value(true));
+  const auto theirsWritten = inode();
+  ASSERT_TRUE(ours.CFPreferencesAppSynchronize());
+  EXPECT_EQ(inode(), theirsWritten);
+
+  ours.CFPreferencesSetAppValue(kLeaseKey, std::nullopt);
+  ASSERT_TRUE(ours.CFPreferencesAppSynchronize());
+  EXPECT_NE(inode(), theirsWritten);
+  EXPECT_EQ(stored(kLeaseKey), std::nullopt);
+  EXPECT_EQ(stored("Enabled"), Value(true));
+  EXPECT_EQ(names(), Names{"preferences.plist"});
+}
+
 TEST_F(FilePreferencesTest, EveryFailingStepKeepsThePendingChangesAndTheOldFile) {
   // Once renamed the file is in place, but without the folder's sync it may not survive a power
   // loss: the change stays pending and the next synchronize writes it again.
