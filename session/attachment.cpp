@@ -141,7 +141,8 @@ std::optional<uint64_t> KeyboardSession::serviceOfDevice(const IOHIDServiceClien
   return std::nullopt;
 }
 
-IOHIDServiceClientRef KeyboardSession::copyEventServiceForDevice(const IOHIDDeviceRef& device) {
+IOHIDServiceClientRef KeyboardSession::copyEventServiceForDevice(const IOHIDDeviceRef& device,
+                                                                uint64_t& registryID) {
   // A read that fails makes a matching service look like none, so the one match of a look may
   // hide a second (taking it would choose between them, and could judge the record of the
   // other one stale while the program's mapping is on it). It is the keyboard's only when a
@@ -151,18 +152,25 @@ IOHIDServiceClientRef KeyboardSession::copyEventServiceForDevice(const IOHIDDevi
   const std::optional<ServiceMatch> second = matchEventService(device);
   if (!second || second->registryID != first->registryID) return nullptr;
   _eventClient = std::move(first->client);
+  registryID = first->registryID;
   return first->service;
 }
 
 
 void KeyboardSession::attachServiceIfAvailable() {
   if (!_device || _service) return;
-  IOHIDServiceClientRef service = copyEventServiceForDevice(_device);
+  uint64_t serviceID = 0;
+  IOHIDServiceClientRef service = copyEventServiceForDevice(_device, serviceID);
   if (!service) {
     waitForEventService();
     return;
   }
   _service = std::move(service);
+  // What was seen of this very service holds while the keyboard is let go and taken again.
+  if (serviceID != _mappingHistoryService) {
+    _mappingHistory = history::NoneSeen{};
+    _mappingHistoryService = serviceID;
+  }
   const MappingRead read = copyUserKeyMapping();
   if (read.value() && !mapping_array_is_well_formed(read.value())) {
     // Never rewritten: the keyboard is let go and looked at again.
@@ -221,19 +229,20 @@ std::optional<bool> KeyboardSession::takeOverMappingState(const MappingRead& rea
     return false;
   }
   // The run that saved a record of this very service may have put the program's mapping on it:
-  // an answer of no mapping is judged as from a service that held one.
+  // an answer of no mapping is judged as from a service that held one, and is not believed yet.
   MappingRead judged = read;
   if (std::holds_alternative<history::NoneSeen>(_mappingHistory)) {
     _mappingHistory = history::Held{};
     if (read.told() && !read.value()) judged = judgeAnswerOfNoMapping();
   }
   if (judged.isUnknown()) {
-    // The read failed: the program's mapping may be on the keyboard. Keep the record and
-    // change nothing until a read tells (the reconcile timer looks).
+    // The program's mapping may be on the keyboard. Keep the record and change nothing until a
+    // read tells (the reconcile timer looks). A read that failed outright gives ownership up at
+    // once, keeping the record; an answer of none waits to be believed (or not) under it.
     _originalMapping = std::move(recorded);
     changeLease(Lease::Active);
     markNotInstalled();
-    setLookFailed(true);
+    if (read.isUnknown()) setLookFailed(true);
     relinquishMappingOwnershipForExternalValue(judged);
     return false;
   }
@@ -341,7 +350,6 @@ bool KeyboardSession::deviceRemoved() {
 void KeyboardSession::releaseDeviceHandles() {
   _numLockElement.reset();
   _service.reset();
-  _mappingHistory = history::NoneSeen{};
   _eventClient.reset();
   _originalMapping.reset();
   if (_device) {

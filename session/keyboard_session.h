@@ -120,7 +120,8 @@ class KeyboardSession : public std::enable_shared_from_this<KeyboardSession> {
   std::optional<uint64_t> serviceOfDevice(const IOHIDServiceClientRef& service,
                                           const IOHIDDeviceRef& device,
                                           std::optional<int64_t> location);
-  IOHIDServiceClientRef copyEventServiceForDevice(const IOHIDDeviceRef& device);
+  IOHIDServiceClientRef copyEventServiceForDevice(const IOHIDDeviceRef& device,
+                                                  uint64_t& registryID);
   void attachServiceIfAvailable();
   void waitForEventService();
   // Judges the keyboard's mapping against any valid record left by an earlier run. Answers
@@ -251,6 +252,8 @@ class KeyboardSession : public std::enable_shared_from_this<KeyboardSession> {
   MappingOwnership _ownership;
   Lease _lease = Lease::None;
   MappingHistory _mappingHistory;
+  // The registry ID of the service the history is of.
+  uint64_t _mappingHistoryService = 0;
   // Reconcile ticks run so far: the measure of how long a service has answered no mapping.
   uint64_t _reconcileTicks = 0;
   // The keyboard's own mapping goes back at the next chance (no key held, a report seen).

@@ -29,12 +29,18 @@ MappingRead KeyboardSession::copyUserKeyMapping() {
 MappingRead KeyboardSession::judgeAnswerOfNoMapping() {
   // No program can remove a mapping, only replace it: a service that has held one answers none
   // only when the read failed (here, both reads of the look) or when the HID event system
-  // restarted and lost every mapping. Only a service that goes on answering so is believed.
+  // restarted and lost every mapping. Only a service that goes on answering so, tick after
+  // tick, is believed.
   if (std::holds_alternative<history::NoneSeen>(_mappingHistory)) return MappingRead::absent();
-  if (const auto* answering = std::get_if<history::AnsweringNone>(&_mappingHistory)) {
-    return _reconcileTicks - answering->sinceTick >= kAbsenceBelievedAfterTicks
-               ? MappingRead::absent()
-               : MappingRead::unknown();
+  if (auto* answering = std::get_if<history::AnsweringNone>(&_mappingHistory)) {
+    if (answering->lastTick + 1 == _reconcileTicks) {
+      ++answering->ticksInARow;
+    } else if (answering->lastTick != _reconcileTicks) {
+      answering->ticksInARow = 1;  // a tick without such an answer: start again
+    }
+    answering->lastTick = _reconcileTicks;
+    return answering->ticksInARow >= kAbsenceBelievedAfterTicks ? MappingRead::absent()
+                                                                : MappingRead::unknown();
   }
   _mappingHistory = history::AnsweringNone{_reconcileTicks};
   return MappingRead::unknown();
@@ -124,11 +130,7 @@ bool KeyboardSession::unchangedSinceCapture(const plist::Value& captured) {
 }
 
 bool KeyboardSession::writeDesiredMapping(const plist::Value& desired) {
-  // Whatever it answers, the write may have landed: from now on the service may hold a mapping.
-  const bool accepted =
-      _platform.hid.IOHIDServiceClientSetProperty(_service, kIOHIDUserKeyMappingKey, desired);
-  _mappingHistory = history::Held{};
-  if (!accepted) {
+  if (!_platform.hid.IOHIDServiceClientSetProperty(_service, kIOHIDUserKeyMappingKey, desired)) {
     // A write that answers failure may have landed. Where the program's mapping is found now,
     // or nothing tells, it is the program's: a later look, once the record cannot be checked,
     // must never take it for the keyboard's own.
@@ -137,6 +139,8 @@ bool KeyboardSession::writeDesiredMapping(const plist::Value& desired) {
     setError(texts::kCouldNotSetMapping);
     return false;
   }
+  // Accepted: the service holds a mapping now, so a read-back of none is a failed read.
+  _mappingHistory = history::Held{};
   markInstalled();
   const MappingRead readBack = copyUserKeyMapping();
   if (!readBack.value() || !(*readBack.value() == desired)) {
@@ -192,16 +196,15 @@ bool KeyboardSession::clearMappingRestoringOriginal(bool restoreOriginal) {
 
 std::optional<bool> KeyboardSession::settleBeforeRestore(const MappingRead& read, bool ours,
                                                          bool matchesOriginal) {
-  const std::optional<plist::Value>& current = read.value();
   if (leaseActive()) {
     if (!ours && !matchesOriginal) return relinquishMappingOwnershipForExternalValue(read);
     return std::nullopt;
   }
   if (!appMappingInstalled()) {
     // Nothing of the program's is on the service; only a stored lease may be left. Unless this
-    // read failed, or a conflict or an earlier failed read left that in doubt and nothing was
-    // read: then the record stays, for the reconcile tick to settle once a read tells.
-    if (!current && (conflictKeptRecord() || lookFailed() || read.isUnknown())) {
+    // read told nothing (an answer of none from a keyboard that may hold the program's mapping
+    // is not believed yet): then the record stays, for a later look to settle.
+    if (read.isUnknown()) {
       _mappingClearPending = true;
       setError(texts::kCouldNotCaptureMapping);
       return false;
@@ -235,11 +238,9 @@ bool KeyboardSession::writeOriginalBack(bool restoreOriginal) {
     return false;
   }
   bool restored = false;
-  const bool accepted =
-      _platform.hid.IOHIDServiceClientSetProperty(_service, kIOHIDUserKeyMappingKey, *restore);
-  // Even an empty original is a value once written: a read-back of none is a failed read.
-  _mappingHistory = history::Held{};
-  if (accepted) {
+  if (_platform.hid.IOHIDServiceClientSetProperty(_service, kIOHIDUserKeyMappingKey, *restore)) {
+    // Even an empty original is a value once written: a read-back of none is a failed read.
+    _mappingHistory = history::Held{};
     const MappingRead back = copyUserKeyMapping();
     const std::optional<plist::Value>& readBack = back.value();
     if (back.isUnknown()) {
@@ -263,8 +264,9 @@ bool KeyboardSession::relinquishMappingOwnershipForExternalValue(const MappingRe
   // first time, nothing is given up: the caller fails and the reconcile timer looks again.
   // The second time ownership goes, but the record stays: deleting it could leave the
   // program's mapping with no way back to the original. The reconcile timer settles it once a
-  // read tells, and a next start judges the record against what the keyboard holds. (A
-  // mapping somebody removed is told apart by the read, and is an external value.)
+  // read tells, and a next start judges the record against what the keyboard holds. (No
+  // program can remove a mapping: an answer of none, once believed, means the event system
+  // lost every mapping, the keyboard's own with the program's, and is judged as any value.)
   if (read.isUnknown() && (leaseActive() || appMappingInstalled())) {
     _mappingSynchronized = false;
     if (!lookFailed()) {

@@ -50,7 +50,10 @@ class CallRecorder {
   void failAlways(std::string op) { add({std::move(op), 0, std::nullopt}); }
   // The nth call of the operation from now (1-based) fails, once.
   void failNth(std::string op, uint64_t n) { add({std::move(op), n - 1, 1}); }
-  void clearFaults() { rules_.clear(); }
+  void clearFaults() {
+    rules_.clear();
+    seen_.clear();  // a rule added next starts counting afresh
+  }
   // Drops the rules of one operation, leaving the others counting where they were.
   void removeFaults(std::string_view op);
   // Whether a rule may still fail a later call of the operation.

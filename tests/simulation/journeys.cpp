@@ -72,10 +72,10 @@ void Rig::recover(bool keepCrashPoint) {
   world.advance(6);
   // A quit that waited may have finished meanwhile: the user starts the program again. A
   // keyboard that held a mapping and answers that it has none is believed only once it has gone
-  // on answering so for three reconcile ticks (the event system restarted).
+  // on answering so at four reconcile ticks in a row (the event system restarted).
   if (!running()) launch();
   tap(kCapsLock);
-  world.advance(3 * kReconcileTimerInterval + 1);
+  world.advance(4 * kReconcileTimerInterval + 1);
 }
 
 std::vector<std::string> Rig::settledProblems() {
