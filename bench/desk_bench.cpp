@@ -27,7 +27,7 @@ void BM_desk_day_of_virtual_time(benchmark::State& state) {
   }
   for (auto _ : state) {
     std::ostringstream out;
-    Desk desk(DeskSettings{folder, false, nullptr}, out);
+    Desk desk(DeskSettings{folder, false, nullptr, {}}, out);
     for (const char* line : {"plug kb1", "launch", "tap kb1 a", "wait 86400"}) {
       desk.execute(line);
     }
@@ -61,7 +61,7 @@ void BM_desk_idle_day_on_the_durable_store(benchmark::State& state) {
     // Each day on a machine of its own: no record left by the day before.
     std::filesystem::remove(config + "/Padwarden/preferences.plist");
     std::ostringstream out;
-    Desk desk(DeskSettings{folder, true, nullptr}, out);
+    Desk desk(DeskSettings{folder, true, nullptr, {}}, out);
     for (const char* line : {"plug kb1", "launch", "tap kb1 a", "wait 10"}) desk.execute(line);
     const uint64_t before = padwarden::FilePreferences::filesWritten();
     desk.execute("wait 86400");

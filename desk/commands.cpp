@@ -97,6 +97,10 @@ const char* kNotRunning = "Padwarden is not running";
 }  // namespace
 
 Outcome Desk::execute(const std::string& line) {
+  if (line.size() > kMaxLineBytes) {
+    return Outcome::error("the line is " + std::to_string(line.size()) +
+                          " bytes long; a command is at most " + std::to_string(kMaxLineBytes));
+  }
   if (has_unprintable(line)) {
     return Outcome::error("the line holds control characters or bytes that are not UTF-8: " +
                           visible_text(line));
@@ -135,8 +139,7 @@ Outcome Desk::run(const std::vector<std::string>& w, const std::string& line) {
       return Outcome::error("usage: wait SECONDS (a decimal number from 0 to " +
                             std::to_string(static_cast<int64_t>(kMaxWaitSeconds)) + ")");
     }
-    world_.advanceNanoseconds(seconds_to_nanoseconds(*seconds));
-    return Outcome::ok();
+    return wait(seconds_to_nanoseconds(*seconds));
   }
   if (command == "click") {
     if (n < 2) return Outcome::error("usage: click TEXT");
@@ -291,6 +294,23 @@ Outcome Desk::keys(const std::vector<std::string>& w) {
   if (typed.empty()) out_ << " (nothing)";
   for (const std::string& key : typed) out_ << " " << key;
   out_ << "\n";
+  return Outcome::ok();
+}
+
+Outcome Desk::wait(uint64_t nanoseconds) {
+  if (!settings_.interrupted) {
+    world_.advanceNanoseconds(nanoseconds);
+    return Outcome::ok();
+  }
+  // A virtual minute at a time, so that an interrupt stops a long wait where it is.
+  constexpr uint64_t kStep = 60'000'000'000;
+  for (uint64_t waited = 0; waited < nanoseconds; waited += kStep) {
+    if (settings_.interrupted()) {
+      out_ << "(the wait stopped after " << waited / 1'000'000'000 << " s)\n";
+      return Outcome::ok();
+    }
+    world_.advanceNanoseconds(std::min(kStep, nanoseconds - waited));
+  }
   return Outcome::ok();
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <ostream>
@@ -29,6 +30,9 @@ struct DeskSettings {
   bool durableStore = false;
   // Where main's own line goes when a launch cannot take the lock (null: the desk's output).
   std::ostream* mainErrors = nullptr;
+  // Asked as a long wait goes on: true stops it there (Ctrl-C at the terminal). Null: waits
+  // run to their end.
+  std::function<bool()> interrupted;
 };
 
 struct Outcome {
@@ -95,6 +99,7 @@ class Desk {
   Outcome plug(const std::vector<std::string>& words);
   Outcome keys(const std::vector<std::string>& words);
   Outcome click(const std::string& text);
+  Outcome wait(uint64_t nanoseconds);
   Outcome permission(const std::vector<std::string>& words);
   Outcome map(const std::vector<std::string>& words, const std::string& line);
   Outcome login(const std::vector<std::string>& words);

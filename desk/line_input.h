@@ -30,11 +30,11 @@ class LineInput {
   virtual void print(const std::string& text) = 0;
   // Shows the prompt for the next line (nothing when not interactive).
   virtual void prompt() = 0;
+  // True once for each SIGINT received (so that a long command can stop where it is).
+  static bool takeInterrupt();
 
  protected:
   LineInput();
-  // True once for each SIGINT received.
-  static bool takeInterrupt();
   // Once End has been answered: waits for the time or a SIGINT only.
   static Event waitAfterEnd(int timeoutMs);
 };

@@ -7,6 +7,7 @@
 #include "desk/icon_png.h"
 #include "desk/script.h"
 #include "desk/terminal.h"
+#include "desk/visible_text.h"
 
 int main(int argc, char** argv) {
   using namespace padwarden::desk;
@@ -39,6 +40,11 @@ int main(int argc, char** argv) {
                  "padwarden --icons DIR\n";
     return 2;
   }
-  std::cerr << "padwarden: unknown arguments; see padwarden --help\n";
+  // Name what is refused: the mode itself, or the first argument past what the mode takes.
+  size_t refused = 1;
+  if (mode == "--help" || mode == "-h") refused = 2;
+  if (mode == "--script" || mode == "--icons") refused = 3;
+  std::cerr << "padwarden: unknown argument \"" << visible_text(argv[refused])
+            << "\"; see padwarden --help\n";
   return 2;
 }

@@ -93,7 +93,7 @@ int run_script(std::istream& in, const std::string& sourceName, std::ostream& ou
     err << "padwarden: cannot create a temporary folder for the instance lock\n";
     return 2;
   }
-  Desk desk(DeskSettings{lockFolder.path(), false, nullptr}, out);
+  Desk desk(DeskSettings{lockFolder.path(), false, nullptr, {}}, out);
   const LineCheck check = watch ? watch(desk) : LineCheck{};
 
   std::string line;
@@ -105,7 +105,7 @@ int run_script(std::istream& in, const std::string& sourceName, std::ostream& ou
     if (!line.empty() && line.back() == '\r') line.pop_back();
     const size_t first = line.find_first_not_of(" \t");
     if (first != std::string::npos && line[first] != '#') {
-      out << "> " << visible_text(line.substr(first)) << "\n";
+      out << "> " << shown_line(line.substr(first)) << "\n";
     }
     Outcome outcome = desk.execute(line);
     const bool exiting = outcome.kind == Outcome::Kind::Exit;
@@ -120,7 +120,7 @@ int run_script(std::istream& in, const std::string& sourceName, std::ostream& ou
       if (exiting) return 0;
       continue;
     }
-    err << sourceName << ":" << number << ": " << visible_text(line) << "\n  " << outcome.message
+    err << sourceName << ":" << number << ": " << shown_line(line) << "\n  " << outcome.message
         << "\n";
     return outcome.kind == Outcome::Kind::ExpectationFailed ? 1 : 2;
   }

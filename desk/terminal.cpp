@@ -27,7 +27,9 @@ class Terminal {
  public:
   Terminal()
       : input_(LineInput::forStandardInput()),
-        desk_(DeskSettings{user_support_folder(), true, &std::cerr}, out_) {}
+        desk_(DeskSettings{user_support_folder(), true, &std::cerr,
+                           [] { return LineInput::takeInterrupt(); }},
+              out_) {}
 
   int run() {
     timeval now{};
@@ -87,12 +89,16 @@ class Terminal {
   }
 
   void command(const std::string& line) {
+    ++lineNumber_;
     const Outcome outcome = desk_.execute(line);
     const size_t first = line.find_first_not_of(" \t");
     const bool expectation = first != std::string::npos && line.compare(first, 7, "expect ") == 0;
-    if (outcome.kind == Outcome::Kind::Error) out_ << "error: " << outcome.message << "\n";
+    // From piped input, a failure names its line (at a terminal it is the line just typed).
+    const std::string where =
+        input_->interactive() ? "" : "line " + std::to_string(lineNumber_) + ": ";
+    if (outcome.kind == Outcome::Kind::Error) out_ << where << "error: " << outcome.message << "\n";
     if (outcome.kind == Outcome::Kind::ExpectationFailed) {
-      out_ << "expectation failed: " << outcome.message << "\n";
+      out_ << where << "expectation failed: " << outcome.message << "\n";
     }
     if (outcome.kind == Outcome::Kind::Ok && expectation) out_ << "ok\n";
     if (outcome.kind == Outcome::Kind::Error || outcome.kind == Outcome::Kind::ExpectationFailed) {
@@ -143,6 +149,7 @@ class Terminal {
   bool inputEnded_ = false;
   bool stopNow_ = false;
   bool anyFailed_ = false;
+  size_t lineNumber_ = 0;
 };
 
 }  // namespace

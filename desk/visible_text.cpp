@@ -83,4 +83,9 @@ std::string visible_text(std::string_view text) {
   return shown;
 }
 
+std::string shown_line(std::string_view line) {
+  if (line.size() <= kMaxLineBytes) return visible_text(line);
+  return visible_text(line.substr(0, 60)) + "... (" + std::to_string(line.size()) + " bytes)";
+}
+
 }  // namespace padwarden::desk

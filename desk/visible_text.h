@@ -16,4 +16,11 @@ bool has_unprintable(std::string_view text);
 // editor shows them), "\u009b" for a C1 control, "\xff" for a stray byte; tabs stay.
 std::string visible_text(std::string_view text);
 
+// The longest command line the desk reads; a longer one is refused, never echoed in full.
+inline constexpr size_t kMaxLineBytes = 4096;
+
+// A line as the desk shows it back (echo, error): visible, and shortened with its length when
+// it is longer than kMaxLineBytes.
+std::string shown_line(std::string_view line);
+
 }  // namespace padwarden::desk

@@ -138,6 +138,11 @@ KeyboardSpec report_id_keyboard(std::string name, uint8_t reportID) {
   return spec;
 }
 
+bool KeyboardSpec::hasKeys() const {
+  auto usage = properties.find("PrimaryUsage");
+  return usage == properties.end() || usage->second.asInt64() != int64_t{kUsageMouse};
+}
+
 KeyboardSpec usb_mouse(std::string name) {
   const uint32_t hash = name_hash(name);
   KeyboardSpec spec = base_keyboard(name, "USB", 0x14000000 | ((hash & 0xFFF) << 12));

@@ -74,6 +74,8 @@ struct KeyboardSpec {
   KeyboardSpec& set(std::string key, plist::Value value);
   KeyboardSpec& erase(std::string_view key);
   size_t numLockLEDCount() const;
+  // Whether it has keys at all (a mouse has none: pressing on it sends no report).
+  bool hasKeys() const;
   // Replaces the Num Lock LED output elements with `count` of them, where the first one was.
   KeyboardSpec& withNumLockLEDs(size_t count);
 };

@@ -73,14 +73,18 @@ std::vector<EventServiceRef> Machine::services() const {
 
 std::optional<std::vector<uint8_t>> Machine::press(std::string_view name, uint8_t usage) {
   Keyboard* known = keyboard(name);
-  if (!known || !known->device || !known->held.press(usage)) return std::nullopt;
+  if (!known || !known->device || !known->spec.hasKeys() || !known->held.press(usage)) {
+    return std::nullopt;
+  }
   typeKey(*known, usage, true);
   return boot_input_report(known->held, known->spec.reportID);
 }
 
 std::optional<std::vector<uint8_t>> Machine::release(std::string_view name, uint8_t usage) {
   Keyboard* known = keyboard(name);
-  if (!known || !known->device || !known->held.release(usage)) return std::nullopt;
+  if (!known || !known->device || !known->spec.hasKeys() || !known->held.release(usage)) {
+    return std::nullopt;
+  }
   typeKey(*known, usage, false);
   return boot_input_report(known->held, known->spec.reportID);
 }

@@ -88,8 +88,29 @@ printf 'tap kb1 a\nexpect line Mapping: active\nexit\n' >"$work/in"
 check "input not a terminal" 0 "" "ok" --
 grep -q "^> " "$work/out" && { echo "FAIL a prompt was printed"; failures=$((failures + 1)); }
 printf 'tap kb1 a\nfrobnicate\nexpect line Mapping: active\n' >"$work/in"
-check "a command failed" 1 "" "error: unknown command \"frobnicate\" (try help)" --
+check "a command failed" 1 "" "line 2: error: unknown command \"frobnicate\" (try help)" --
 printf 'tap kb1 a\nexpect line Mapping: gone\n' >"$work/in"
-check "an expectation failed" 1 "" "expectation failed: expected a line \"Mapping: gone\"" --
+check "an expectation failed" 1 "" "line 2: expectation failed: expected a line \"Mapping: gone\"" --
+# An overlong line is refused with its length and never echoed; a mouse types nothing.
+{ printf 'plug m1 mouse\ntap m1 a\n'; head -c 100000 /dev/zero | tr '\0' 'a'; printf '\n'; } >"$work/in"
+check "an overlong line" 1 "" "line 3: error: the line is 100000 bytes long; a command is at most 4096" --
+grep -q "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa" "$work/out" &&
+  { echo "FAIL the overlong line was echoed"; failures=$((failures + 1)); }
+grep -qF "m1 typed: (nothing)" "$work/out" || { echo "FAIL a mouse typed"; failures=$((failures + 1)); }
+: >"$work/in"
+check "an unknown argument" 2 "padwarden: unknown argument \"--bogus\"; see padwarden --help" "" -- --bogus
+check "an argument too many" 2 "padwarden: unknown argument \"more\"; see padwarden --help" "" -- --script "$work/in" more
+
+# Ctrl-C during a long wait stops the wait; the next line runs as usual.
+{ printf 'wait 10000000\n'; sleep 3; printf 'tap kb1 a\nexit\n'; } | "$padwarden" >"$work/out" 2>&1 &
+# (Only once it is running, with its own SIGINT handler: its first line says so.)
+for _ in $(seq 50); do grep -q "Padwarden is running at the desk" "$work/out" && break; sleep 0.1; done
+for _ in $(seq 20); do pkill -INT -x padwarden -P $$ 2>/dev/null; sleep 0.2; grep -q "the wait stopped" "$work/out" && break; done
+wait
+if grep -q "the wait stopped after" "$work/out" && grep -q "kb1 typed: a" "$work/out"; then
+  echo "ok   Ctrl-C stops a wait"
+else
+  echo "FAIL Ctrl-C stops a wait:" && tail -n 5 "$work/out"; failures=$((failures + 1))
+fi
 
 exit $((failures > 0))

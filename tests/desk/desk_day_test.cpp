@@ -19,7 +19,7 @@ class DeskBed : public ::testing::Test {
   DeskBed() {
     std::string pattern = std::filesystem::temp_directory_path().string() + "/desk-test-XXXXXX";
     if (mkdtemp(pattern.data())) folder_ = pattern;
-    desk_.emplace(DeskSettings{folder_, false, nullptr}, out_);
+    desk_.emplace(DeskSettings{folder_, false, nullptr, {}}, out_);
   }
   ~DeskBed() override {
     desk_.reset();
