@@ -14,26 +14,13 @@ bool any_of(const Sessions& sessions, Test test) {
   return false;
 }
 
-// Over the keyboards the program handles: one left alone (its LED cannot be named) neither
-// holds the others' state back nor counts as one of them. False when none is handled.
 template <typename Sessions, typename Test>
-bool all_handled(const Sessions& sessions, Test test) {
-  bool any = false;
+bool all_of(const Sessions& sessions, Test test) {
+  if (sessions.empty()) return false;
   for (const auto& [key, session] : sessions) {
-    if (session->isLeftAlone()) continue;
     if (!test(*session)) return false;
-    any = true;
   }
-  return any;
-}
-
-// The first keyboard the program handles, or null.
-template <typename Sessions>
-const KeyboardSession* first_handled(const Sessions& sessions) {
-  for (const auto& [key, session] : sessions) {
-    if (!session->isLeftAlone()) return session.get();
-  }
-  return nullptr;
+  return true;
 }
 
 }  // namespace
@@ -66,32 +53,29 @@ bool KeyboardController::isConnected() const {
 }
 
 bool KeyboardController::isReady() const {
-  return all_handled(_sessions, [](const KeyboardSession& s) { return s.isReady(); });
+  return all_of(_sessions, [](const KeyboardSession& s) { return s.isReady(); });
 }
 
 bool KeyboardController::logicalNumLockOn() const {
-  const KeyboardSession* first = first_handled(_sessions);
-  return first ? first->logicalNumLockOn() : _logicalFallback;
+  return _sessions.empty() ? _logicalFallback : _sessions.begin()->second->logicalNumLockOn();
 }
 
 bool KeyboardController::logicalStateMixed() const {
+  if (_sessions.empty()) return false;
   const bool first = logicalNumLockOn();
-  return !all_handled(_sessions,
-                      [first](const KeyboardSession& s) { return s.logicalNumLockOn() == first; }) &&
-         first_handled(_sessions);
+  return any_of(_sessions,
+                [first](const KeyboardSession& s) { return s.logicalNumLockOn() != first; });
 }
 
 bool KeyboardController::effectiveNumericMode() const {
-  const KeyboardSession* first = first_handled(_sessions);
-  return first ? first->effectiveNumericMode() : _logicalFallback;
+  return _sessions.empty() ? _logicalFallback : _sessions.begin()->second->effectiveNumericMode();
 }
 
 bool KeyboardController::effectiveModeMixed() const {
+  if (_sessions.empty()) return false;
   const bool first = effectiveNumericMode();
-  return !all_handled(
-             _sessions,
-             [first](const KeyboardSession& s) { return s.effectiveNumericMode() == first; }) &&
-         first_handled(_sessions);
+  return any_of(_sessions,
+                [first](const KeyboardSession& s) { return s.effectiveNumericMode() != first; });
 }
 
 bool KeyboardController::isMappingDeferred() const {
@@ -99,7 +83,7 @@ bool KeyboardController::isMappingDeferred() const {
 }
 
 bool KeyboardController::isMappingSynchronized() const {
-  return all_handled(_sessions, [](const KeyboardSession& s) { return s.isMappingSynchronized(); });
+  return all_of(_sessions, [](const KeyboardSession& s) { return s.isMappingSynchronized(); });
 }
 
 bool KeyboardController::isCleanupPending() const {

@@ -126,13 +126,10 @@ void KeyboardController::summarizeDiscovery() {
     _errorSummary.clear();
     return;
   }
-  // A keyboard left alone is not one of those handled; its session's error still says why.
-  size_t handled = 0;
-  for (const auto& [key, session] : _sessions) handled += session->isLeftAlone() ? 0 : 1;
   char text[96];
-  std::snprintf(text, sizeof text, texts::kKeyboardsConnected, static_cast<unsigned long>(handled),
-                handled == 1 ? "" : "s");
-  _connectionSummary = handled == 0 ? texts::kNoKeyboard : text;
+  std::snprintf(text, sizeof text, texts::kKeyboardsConnected,
+                static_cast<unsigned long>(_sessions.size()), _sessions.size() == 1 ? "" : "s");
+  _connectionSummary = text;
   bool sessionError = false;
   for (const auto& [key, session] : _sessions) {
     if (!session->errorSummary().empty()) sessionError = true;

@@ -180,24 +180,16 @@ void KeyboardSession::attachServiceIfAvailable() {
   }
   const std::optional<bool> restoreFirst = takeOverMappingState(read);
   if (!restoreFirst) return;
-  const LedSearch led = findNumLockElement();
-  if (led != LedSearch::Found) {
+  if (!findNumLockElement()) {
     setError(texts::kLedNotFound);
     if (*restoreFirst) {
       // The program's mapping is on: put the original back before letting the keyboard go.
       detachDeviceRestoringMapping(true, true);
       return;
     }
-    // Two LEDs never become one. The platform answers no list both for no LED and for a
-    // failure, so a keyboard is taken for one without an LED when it answers so twice in a row.
-    if (led == LedSearch::NotExactlyOne || ++_ledSearchesUnanswered >= 2) {
-      leaveAlone();
-    } else {
-      letGoAndRetry();
-    }
+    letGoAndRetry();
     return;
   }
-  _ledSearchesUnanswered = 0;
   completeAttachment(*restoreFirst);
 }
 
@@ -282,7 +274,7 @@ std::optional<bool> KeyboardSession::takeOverRecordedMapping(const MappingRead& 
   return false;
 }
 
-KeyboardSession::LedSearch KeyboardSession::findNumLockElement() {
+bool KeyboardSession::findNumLockElement() {
   std::optional<std::vector<IOHIDElementRef>> elements;
   if (std::optional<plist::Dictionary> matching = _platform.cf.CFDictionaryCreateMutable()) {
     if (add_number(_platform.cf, *matching, kIOHIDElementTypeKey,
@@ -295,10 +287,10 @@ KeyboardSession::LedSearch KeyboardSession::findNumLockElement() {
   }
   if (!elements || elements->size() != 1) {
     _numLockElement.reset();
-    return elements ? LedSearch::NotExactlyOne : LedSearch::Unreadable;
+    return false;
   }
   _numLockElement = (*elements)[0];
-  return LedSearch::Found;
+  return true;
 }
 
 void KeyboardSession::completeAttachment(bool restoreFirst) {
@@ -345,9 +337,6 @@ bool KeyboardSession::detachDeviceRestoringMapping(bool restore, bool reenumerat
 
 void KeyboardSession::handleDeviceRemoval(const IOHIDDeviceRef& device) {
   if (device && device == _device) detachDeviceRestoringMapping(false, false);
-  // Gone: whatever left it alone went with it.
-  _ledSearchesUnanswered = 0;
-  if (isLeftAlone()) _connection = Connection::NotConnected;
   if (_manager && !isStopped() && !isStopPending()) {
     _platform.runLoop.dispatch_async([self = shared_from_this()] { self->enumerateAndAttach(); });
   }
@@ -484,13 +473,6 @@ void KeyboardSession::reconcileTimerFired(Timer&) {
 
 void KeyboardSession::letGoAndRetry() {
   releaseDeviceSession();
-  scheduleEnumerationRetry();
-  notifyStatus();
-}
-
-void KeyboardSession::leaveAlone() {
-  releaseDeviceSession();
-  _connection = Connection::LeftAlone;
   scheduleEnumerationRetry();
   notifyStatus();
 }

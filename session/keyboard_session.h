@@ -64,11 +64,7 @@ class KeyboardSession : public std::enable_shared_from_this<KeyboardSession> {
   void setErrorSummary(std::string text) { _errorSummary = std::move(text); }
 
   // Read-only state.
-  bool isConnected() const {
-    return _connection == Connection::WaitingForFirstReport || _connection == Connection::Reporting;
-  }
-  // Its keyboard is plugged in but cannot be handled as it is (see Connection::LeftAlone).
-  bool isLeftAlone() const { return _connection == Connection::LeftAlone; }
+  bool isConnected() const { return _connection != Connection::NotConnected; }
   bool isEnabled() const { return _enabled; }
   bool logicalNumLockOn() const { return _state.logical_on; }
   bool effectiveNumericMode() const { return _state.effective_numeric_mode; }
@@ -132,9 +128,8 @@ class KeyboardSession : public std::enable_shared_from_this<KeyboardSession> {
   // whether the program's mapping must come off first, or none when attachment stops here.
   std::optional<bool> takeOverMappingState(const MappingRead& read);
   std::optional<bool> takeOverRecordedMapping(const MappingRead& read, plist::Value recorded);
-  // Looks for exactly one Num Lock LED output element, held in _numLockElement.
-  enum class LedSearch { Found, NotExactlyOne, Unreadable };
-  LedSearch findNumLockElement();
+  // Exactly one Num Lock LED output element, held in _numLockElement.
+  bool findNumLockElement();
   void completeAttachment(bool restoreFirst);
   bool detachDeviceRestoringMapping(bool restore, bool reenumerateIfDeferred);
   void releaseDeviceHandles();
@@ -144,8 +139,6 @@ class KeyboardSession : public std::enable_shared_from_this<KeyboardSession> {
   void scheduleEnumerationRetry();
   // Lets the keyboard go and looks for it again a second later.
   void letGoAndRetry();
-  // The same for a keyboard whose LED cannot be named, which stays left alone meanwhile.
-  void leaveAlone();
   // Lets the keyboard go until the reconcile tick has deleted its record.
   void letGoUntilRecordDeleted();
   void reconcileTimerFired(Timer& timer);
@@ -270,8 +263,6 @@ class KeyboardSession : public std::enable_shared_from_this<KeyboardSession> {
   // keys, and the session waits for access. Cleared by a granted request or a working LED write.
   std::optional<AccessLoss> _accessLoss;
   bool _serviceRetryScheduled = false;
-  // Attachments in a row whose LED search found no list (no LED, or a failure).
-  unsigned _ledSearchesUnanswered = 0;
   TimerRef _reconcileTimer;
   std::string _connectionSummary;
   std::string _errorSummary;

@@ -43,9 +43,6 @@ enum class Connection {
   NotConnected,
   WaitingForFirstReport,
   Reporting,
-  // Let go because its Num Lock LED cannot be named (it has none, or two): nothing changes
-  // that until it is plugged in again, so it is not among the keyboards handled.
-  LeftAlone,
 };
 
 }  // namespace padwarden
